@@ -89,6 +89,36 @@ public:
     static void setCopyFaultHook(CopyFaultHook hook);
 
     // Cluster file, solution file and version query.
+    static bool readServerClusterInfo(const QString &file, ServerClusterInfo &info);
+    static bool saveServerClusterInfo(const ServerClusterInfo &info, const QString &file);
+    static bool getNodeAttributeDecrypt(const ZorGUI::ZorDomNodeResolve &node,
+                                        const QString &attribute, QString &value);
+    static bool setAttributeEncrypt(ZorGUI::ZorDomNodeResolve &node, const QString &attribute,
+                                    const QString &value);
+    static bool setNodeAttributeEncrypt(ZorGUI::ZorDomNodeResolve &parent, const QString &nodeName,
+                                        const QString &attribute, const QString &value);
+    static bool setChildNodeValue(ZorGUI::ZorDomNodeResolve &parent, const QString &nodeName,
+                                  const QString &value);
+
+    static bool getModuleVersionFromSolutionInfoFile(const QString &file,
+                                                     QVector<ModuleVersion> &list);
+    static bool getModuleVersionFromNode(const ZorGUI::ZorDomNodeResolve &node,
+                                         ModuleVersion &module);
+    static bool getUpdateModuleInfo(QVector<ModuleVersion> local,
+                                    const QVector<ModuleVersion> &server,
+                                    QVector<ModuleVersion> &needUpgrade);
+    static bool updateModuleVersionToSolution(ZorGUI::ZorDomNodeResolve &solutions,
+                                              const ModuleVersion &module);
+    static bool updateSolutionInfoFile(const QString &source, const QString &target,
+                                       const QVector<ModuleVersion> &list);
+    static UpgradeOpError upgradeInfoToSolutionInfoFile(const QString &packetDir,
+                                                        const QString &solutionFile);
+    static bool writeSolutionInfoToPacket(const QString &solutionFile, const QString &rootDir,
+                                          const QVector<ModuleVersion> &list);
+
+    // Asks the current server of info for the modules on offer, with m_httpTimeOut.
+    bool getVersionInfoFromServer(const ServerClusterInfo &info,
+                                  QVector<ModuleVersion> &serverList);
     // End of cluster file, solution file and version query.
 
 signals:
