@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <brevant/brevant.h>
+#include <varnex/realstream.h>
+
+#include <qrl/qrl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace DCM {
+
+// Types of the engine's own messages; SDK messages keep the SDK's type values.
+enum EngineMessageType : int {
+    MSG_CONNECT = 5001,
+    MSG_DISCONNECT = 5003,
+    MSG_RECONNECT_CHECK = 5006,
+    MSG_OPEN_CHECK = 5009,
+};
+
+constexpr int kDefaultTimerPeriodMs = 5000;
+constexpr std::int64_t kOpenDelayMs = 3000;
+constexpr std::int64_t kOpenTimeoutMs = 30000;
+
+// One stream as the engine knows it; also the message that carries it to the queue.
+class ConnectInfo : public qrl::DMessage
+{
+public:
+    explicit ConnectInfo(int type)
+        : qrl::DMessage(type)
+    {}
+
+    int id = 0;
+    int mode = 0;
+    int channel = -1;
+    int channelMode = -1;
+    int connectParam1 = 1;
+    int connectParam2 = 3;
+    std::intptr_t owner = 0;
+    std::string sourceId;
+    std::intptr_t target = 0;
+    std::int64_t openTime = 0;
+    std::intptr_t context = 0;
+    int closed = 0;
+};
+
+// A stream whose open failed and that is being reopened; keyed by the id the host knows.
+class ReConnectInfo : public ConnectInfo
+{
+public:
+    ReConnectInfo()
+        : ConnectInfo(MSG_RECONNECT_CHECK)
+    {}
+
+    int originalId = 0;
+    int reconnecting = 0;
+};
+
+// An SDK event copied out of the callback, to be handled on the queue thread.
+class CallbackInfo : public qrl::DMessage
+{
+public:
+    explicit CallbackInfo(int type)
+        : qrl::DMessage(type)
+    {}
+
+    int sdkArg = 0;
+    std::unique_ptr<KvSdk::KVSDKCBMessage> sdkMessage;
+    void *user = nullptr;
+};
+
+class CRealStream : public qrl::DMessageQueueTpl<CRealStream>, public qrl::DTimerHandler
+{
+public:
+    CRealStream();
+
+    int Init(KvSdk::ISdkControl *control);
+    int SetReconnectInterval(int intervalMs);
+    int SetConnectParams(int p1, int p2);
+    int OpenVideo(const char *sourceId, int mode, std::intptr_t target, std::intptr_t context,
+                  std::intptr_t owner, int channelMode, int channel);
+    int CloseVideo(int id);
+    int AddListener(IRealStreamListener *listener, std::intptr_t owner);
+    int RemoveListener(IRealStreamListener *listener, std::intptr_t owner);
+    int IsReady();
+    int ReopenVideo(int id, const char *sourceId, int mode, std::intptr_t target,
+                    std::intptr_t context, std::intptr_t owner);
+    int UnInit();
+
+    static int SdkMessageCallback(int sdkArg, KvSdk::KVSDKCBMessage *message, void *user);
+    static int ParseSourceId(const char *text, std::int64_t *uniqueId, int *channel);
+
+protected:
+    ~CRealStream() override;
+    void OnTimer(unsigned timerId) override;
+
+private:
+    using ConnectionRef = qrl::DRefPtr<ConnectInfo>;
+    using ReConnectionRef = qrl::DRefPtr<ReConnectInfo>;
+
+    void OnConnect(qrl::DMessage *message);
+    void OnDisconnect(qrl::DMessage *message);
+    void OnReconnectCheck(qrl::DMessage *message);
+    void OnOpenCheck(qrl::DMessage *message);
+    void OnSdkOpenVideo(qrl::DMessage *message);
+    void OnSdkCloseVideo(qrl::DMessage *message);
+    void OnSdkFirstFrame(qrl::DMessage *message);
+    void OnSdkOpenFailed(qrl::DMessage *message);
+
+    // Calls f on every listener that hears about streams of owner; the caller holds listenerLock.
+    template <typename F>
+    void forEachMatchingListener(std::intptr_t owner, F &&f);
+    template <typename F>
+    void notifyListeners(std::intptr_t owner, F &&f);
+
+    int openOnModule(const char *sourceId, int mode, int channelMode, int channel,
+                     std::intptr_t target, std::intptr_t context);
+    void teardown();
+
+    int timerPeriod = kDefaultTimerPeriodMs;
+    unsigned timerId = qrl::DTimerMgr::kInvalidTimer;
+    qrl::DTimerMgr timerMgr;
+    std::atomic<int> connectParam1{1};
+    std::atomic<int> connectParam2{3};
+    KvSdk::ISdkRealModule *module = nullptr;
+    qrl::DMutex listenerLock;
+    std::map<IRealStreamListener *, std::intptr_t> listeners;
+    std::map<int, ConnectionRef> connections;
+    std::map<int, ReConnectionRef> reconnections;
+    bool initDone = false;
+    // Host threads may change the interval at any time; this keeps the timer fields consistent.
+    std::mutex timerLock;
+};
+
+} // namespace DCM
