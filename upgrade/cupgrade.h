@@ -70,6 +70,8 @@ public:
     uint64_t onDownloadData(const char *data, uint64_t size, uint64_t count);
     static bool do7z(const QString &sevenZipPath, const QString &archive, const QString &outDir);
     bool testCanUpgrade();
+    // The space rule of testCanUpgrade: remain free bytes hold twice size.
+    static bool hasRoomFor(qint64 remain, qint64 size);
     static bool isAppWritable();
     static qint64 getDirSize(const QString &path, int &fileCount);
     static qint64 getRemainSize(const QString &path);
@@ -134,6 +136,7 @@ protected:
 private:
     void initTmpSubDirs();
     static void rollBack(const CopyDirParam &param);
+    static void removeCreatedDirs(const CopyDirParam &param);
 
     QString m_strAppDir;
     QString m_strTmpDir;

@@ -1,0 +1,292 @@
+// SPDX-License-Identifier: MIT
+#include "enginetestkit.h"
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+
+#include <chrono>
+
+namespace EngineTest {
+
+namespace {
+
+QMutex g_messageMutex;
+QStringList g_messages;
+QStringList g_warnings;
+QtMessageHandler g_previous = nullptr;
+
+} // namespace
+
+MessageLog::MessageLog()
+{
+    clear();
+    g_previous = qInstallMessageHandler(&MessageLog::handler);
+}
+
+MessageLog::~MessageLog()
+{
+    qInstallMessageHandler(g_previous);
+}
+
+void MessageLog::handler(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    QMutexLocker lock(&g_messageMutex);
+    g_messages.append(text);
+    if (type == QtWarningMsg) {
+        g_warnings.append(text);
+    }
+}
+
+QStringList MessageLog::all() const
+{
+    QMutexLocker lock(&g_messageMutex);
+    return g_messages;
+}
+
+QStringList MessageLog::warnings() const
+{
+    QMutexLocker lock(&g_messageMutex);
+    return g_warnings;
+}
+
+bool MessageLog::contains(const QString &text) const
+{
+    return all().contains(text);
+}
+
+void MessageLog::clear()
+{
+    QMutexLocker lock(&g_messageMutex);
+    g_messages.clear();
+    g_warnings.clear();
+}
+
+HttpServer::HttpServer()
+    : m_server(std::make_unique<httplib::Server>())
+{
+    m_server->Get("/files/(.*)", [this](const httplib::Request &req, httplib::Response &res) {
+        ++m_requests;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_files.find(req.matches[1].str());
+        if (it == m_files.end()) {
+            res.status = 404;
+            res.set_content("not here", "text/plain");
+            return;
+        }
+        res.set_content(it->second, "application/octet-stream");
+    });
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    for (int i = 0; i < 5000 && !m_server->is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+HttpServer::~HttpServer()
+{
+    m_server->stop();
+    m_thread.join();
+}
+
+void HttpServer::put(const std::string &name, std::string body)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_files[name] = std::move(body);
+}
+
+void HttpServer::answer(const std::string &pattern, int status, const std::string &body)
+{
+    m_server->Get(pattern, [this, status, body](const httplib::Request &, httplib::Response &res) {
+        ++m_requests;
+        std::function<void()> gate;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            gate = m_gate;
+        }
+        if (gate) {
+            gate();
+        }
+        res.status = status;
+        res.set_content(body, "application/json");
+    });
+}
+
+void HttpServer::hold(std::function<void()> gate)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_gate = std::move(gate);
+}
+
+QString HttpServer::url(const QString &path) const
+{
+    return QString("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+}
+
+CutShortServer::CutShortServer(int connections)
+{
+    m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    ::bind(m_listen, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    ::listen(m_listen, 4);
+    socklen_t len = sizeof addr;
+    ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&addr), &len);
+    m_port = ntohs(addr.sin_port);
+    const int listenFd = m_listen;
+    m_thread = std::thread([listenFd, connections] {
+        for (int i = 0; i < connections; ++i) {
+            pollfd pfd{listenFd, POLLIN, 0};
+            if (::poll(&pfd, 1, 10000) <= 0) {
+                return;
+            }
+            const int fd = ::accept(listenFd, nullptr, nullptr);
+            if (fd < 0) {
+                return;
+            }
+            // Read the request head (bounded), then promise 100000 bytes and send 1000.
+            std::string head;
+            char buf[1024];
+            while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+                pollfd cfd{fd, POLLIN, 0};
+                if (::poll(&cfd, 1, 5000) <= 0) {
+                    break;
+                }
+                const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
+                if (got <= 0) {
+                    break;
+                }
+                head.append(buf, static_cast<size_t>(got));
+            }
+            const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n"
+                                      "Content-Type: application/octet-stream\r\n\r\n"
+                                      + std::string(1000, 'x');
+            ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+            ::close(fd);
+        }
+    });
+}
+
+CutShortServer::~CutShortServer()
+{
+    ::shutdown(m_listen, SHUT_RDWR);
+    m_thread.join();
+    ::close(m_listen);
+}
+
+QString CutShortServer::url(const QString &path) const
+{
+    return QString("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+}
+
+bool make7z(const QString &archive, const QString &workDir, const QStringList &entries,
+            const QStringList &flags)
+{
+    QProcess process;
+    process.setWorkingDirectory(workDir);
+    QStringList args{"a", "-bd", "-y"};
+    args << flags << archive << "--" << entries;
+    process.start(SEVENZIP_EXE, args);
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return false;
+    }
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return QByteArray();
+    }
+    return file.readAll();
+}
+
+QByteArray noise(int size, quint32 seed)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(generator.bounded(256));
+    }
+    return bytes;
+}
+
+QMap<QString, QByteArray> treeDigest(const QString &root, const QStringList &skip)
+{
+    QMap<QString, QByteArray> digest;
+    const QDir base(root);
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QString relative = base.relativeFilePath(it.filePath());
+        if (skip.contains(relative.section('/', 0, 0))) {
+            continue;
+        }
+        const QFileInfo info = it.fileInfo();
+        if (info.isDir() && !info.isSymLink()) {
+            digest.insert(relative + '/', QByteArray());
+        } else {
+            digest.insert(
+                relative,
+                QCryptographicHash::hash(readFile(it.filePath()), QCryptographicHash::Md5).toHex());
+        }
+    }
+    return digest;
+}
+
+QStringList listTree(const QString &root)
+{
+    return treeDigest(root).keys();
+}
+
+int runProgram(const QString &program, const QStringList &args, QString *out,
+               const QStringList &env, int timeoutMs)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &entry : env) {
+        environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    }
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    if (!process.waitForStarted(10000)) {
+        return -1;
+    }
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    if (out != nullptr) {
+        *out = QString::fromUtf8(process.readAll());
+    }
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+} // namespace EngineTest

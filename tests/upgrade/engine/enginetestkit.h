@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+} // namespace httplib
+
+namespace EngineTest {
+
+// Every Qt message of the process (any thread), in order, as type and text.
+class MessageLog
+{
+public:
+    MessageLog();
+    ~MessageLog();
+    QStringList all() const;
+    QStringList warnings() const;
+    bool contains(const QString &text) const;
+    void clear();
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text);
+};
+
+// How the engine's debug stream shows a text value.
+inline QString q(const QString &text)
+{
+    return '"' + text + '"';
+}
+
+// An HTTP server on 127.0.0.1 serving bodies from memory under "/files/<name>", and whatever
+// else a test adds. Stops and joins in its destructor.
+class HttpServer
+{
+public:
+    HttpServer();
+    ~HttpServer();
+    void put(const std::string &name, std::string body);
+    // Adds a GET handler answering text for every path matching pattern (a regular expression).
+    void answer(const std::string &pattern, int status, const std::string &body);
+    // Runs gate in every handler added by answer before it answers (to hold a request).
+    void hold(std::function<void()> gate);
+    QString url(const QString &path) const;
+    int port() const { return m_port; }
+    int requests() const { return m_requests.load(); }
+
+private:
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    std::mutex m_mutex;
+    std::map<std::string, std::string> m_files;
+    std::function<void()> m_gate;
+    std::atomic<int> m_requests{0};
+};
+
+// A server that answers every connection with a header announcing more body than it sends,
+// then hangs up. At most a few connections, each bounded in time.
+class CutShortServer
+{
+public:
+    explicit CutShortServer(int connections = 1);
+    ~CutShortServer();
+    QString url(const QString &path) const;
+
+private:
+    int m_listen = -1;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+// Runs the extractor to make an archive of entries (paths relative to workDir) with extra flags.
+bool make7z(const QString &archive, const QString &workDir, const QStringList &entries,
+            const QStringList &flags = {});
+// Writes a file, creating its folders.
+bool writeFile(const QString &path, const QByteArray &content);
+QByteArray readFile(const QString &path);
+// Bytes that do not compress, so that an archive is about as big as its content.
+QByteArray noise(int size, quint32 seed);
+
+// Every path under root (relative, folders with a trailing "/") with the MD5 of each file,
+// leaving out the names in skip at the top level.
+QMap<QString, QByteArray> treeDigest(const QString &root, const QStringList &skip = {});
+// Paths of every file and folder under root, relative.
+QStringList listTree(const QString &root);
+
+// Runs a program with arguments and environment additions; its exit code, or -1 when it did
+// not start or did not end in time. Output goes to out.
+int runProgram(const QString &program, const QStringList &args, QString *out = nullptr,
+               const QStringList &env = {}, int timeoutMs = 60000);
+
+} // namespace EngineTest

@@ -1,0 +1,232 @@
+// SPDX-License-Identifier: MIT
+#include "cupgrade.h"
+#include "enginelog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+CUpgrade::CopyFaultHook &copyFaultHook()
+{
+    static CUpgrade::CopyFaultHook hook;
+    return hook;
+}
+
+bool faultInjected(CUpgrade::CopyStep step, int mode, const QString &path)
+{
+    const CUpgrade::CopyFaultHook &hook = copyFaultHook();
+    return hook && hook(step, mode, path);
+}
+
+QString nativeDirPath(const QString &path)
+{
+    QString native = QDir::toNativeSeparators(path);
+    if (!native.endsWith(QDir::separator())) {
+        native += QDir::separator();
+    }
+    return native;
+}
+
+} // namespace
+
+void CUpgrade::setCopyFaultHook(CopyFaultHook hook)
+{
+    copyFaultHook() = std::move(hook);
+}
+
+bool CUpgrade::copyDir(const QString &srcDir, const QString &strDstDir, int mode,
+                       CopyDirParam *pCopyDirParam)
+{
+    if (!QDir(srcDir).exists()) {
+        UpgradeLog::warning() << "srcDir is Empty";
+        return false;
+    }
+    const bool safe = mode == 1;
+    const bool restore = mode == 2;
+    if (safe && (pCopyDirParam == nullptr || pCopyDirParam->strBackupDir.isEmpty())) {
+        UpgradeLog::warning()
+            << "copy safety need pCopyDirParam and pCopyDirParam->strBackupDir can't be empty";
+        return false;
+    }
+
+    const QString src = nativeDirPath(srcDir);
+    const QString dst = nativeDirPath(strDstDir);
+    if (!QDir(dst).exists()) {
+        if (!QDir().mkpath(dst)) {
+            UpgradeLog::warning() << "mkpath " << dst << "failed";
+            return false;
+        }
+        if (safe) {
+            pCopyDirParam->vecCopiedPath.append(dst);
+        }
+    }
+
+    QString bak;
+    if (safe) {
+        bak = nativeDirPath(pCopyDirParam->strBackupDir);
+        if (!QDir(bak).exists() && !QDir().mkpath(bak)) {
+            UpgradeLog::warning() << "mkpath " << bak << "failed";
+            return false;
+        }
+    }
+
+    // The level above goes on with its own backup directory, whatever happened here.
+    const auto leave = [&](bool result) {
+        if (safe) {
+            pCopyDirParam->strBackupDir = bak;
+        }
+        return result;
+    };
+
+    const QStringList names = QDir(srcDir).entryList(QDir::Files | QDir::Dirs | QDir::Drives
+                                                         | QDir::Hidden | QDir::NoDotAndDotDot,
+                                                     QDir::Unsorted);
+    bool outcome = true;
+    for (const QString &name : names) {
+        const QString s = src + name;
+        const QString d = dst + name;
+        const QFileInfo source(s);
+        if (source.isFile() || source.isSymLink()) {
+            if (QFileInfo::exists(d)) {
+                const QString backup = bak + name;
+                if (safe
+                    && (faultInjected(CopyStep::Backup, mode, backup) || !QFile::copy(d, backup))) {
+                    UpgradeLog::warning() << "copy file to " << backup << "failed!";
+                    return leave(false);
+                }
+                if (faultInjected(CopyStep::Remove, mode, d) || !QFile::remove(d)) {
+                    UpgradeLog::warning() << "delete file " << d << "failed!";
+                    if (restore) {
+                        outcome = false;
+                        continue;
+                    }
+                    if (safe) {
+                        if (QFileInfo::exists(d)) {
+                            // The old file stays in place, so its backup must not be restored.
+                            QFile::remove(backup);
+                        } else {
+                            UpgradeLog::warning()
+                                << "File " << d << " is remove failed, but not exists";
+                        }
+                    }
+                    return leave(false);
+                }
+            }
+            if (!faultInjected(CopyStep::Copy, mode, d) && QFile::copy(s, d)) {
+                if (safe) {
+                    pCopyDirParam->vecCopiedPath.append(d);
+                }
+                continue;
+            }
+            UpgradeLog::warning() << "copy file " << d << "failed!";
+            if (restore) {
+                outcome = false;
+                continue;
+            }
+            return leave(false);
+        }
+        if (source.isDir()) {
+            if (safe) {
+                pCopyDirParam->strBackupDir = bak + name;
+            }
+            if (!copyDir(s, d, mode, pCopyDirParam)) {
+                UpgradeLog::warning() << "copyDir " << s << " to " << d << "failed";
+                if (restore) {
+                    outcome = false;
+                    continue;
+                }
+                return leave(false);
+            }
+        }
+    }
+    return leave(outcome);
+}
+
+void CUpgrade::rollBack(const CopyDirParam &param)
+{
+    for (auto it = param.vecCopiedPath.crbegin(); it != param.vecCopiedPath.crend(); ++it) {
+        const QFileInfo info(*it);
+        if (info.isFile()) {
+            QFile::remove(*it);
+        } else if (info.isDir()) {
+            QDir(*it).removeRecursively();
+        }
+    }
+}
+
+void CUpgrade::removeCreatedDirs(const CopyDirParam &param)
+{
+    // The restore walks the backup, which holds a directory for every level the copy entered,
+    // also for the ones the copy created; those did not exist before and go again.
+    for (auto it = param.vecCopiedPath.crbegin(); it != param.vecCopiedPath.crend(); ++it) {
+        if (it->endsWith(QDir::separator()) && QFileInfo(*it).isDir()) {
+            QDir(*it).removeRecursively();
+        }
+    }
+}
+
+UpgradeOpError CUpgrade::upgradeTmpDirToDstDir()
+{
+    UpgradeLog::debug() << "Upgrade Tmp Dir To DstDir";
+    QDir(m_strBackupDir).removeRecursively();
+    CopyDirParam param{m_strBackupDir, {}};
+    if (copyDir(m_strPacketDir, m_strAppDir, 1, &param)) {
+        UpgradeLog::debug() << "copyDir success";
+        removeTmpDir();
+        return UpgradeOpSuccess;
+    }
+
+    UpgradeLog::warning() << "copyDir failed";
+    rollBack(param);
+    const bool restored = copyDir(m_strBackupDir, m_strAppDir, 2, nullptr);
+    removeCreatedDirs(param);
+    if (restored) {
+        removeTmpDir();
+    }
+    return UpgradeOpWriteFileFailed;
+}
+
+UpgradeOpError CUpgrade::upgradeSolutionPacket(const QString &rootDir, const QString &solutionFile)
+{
+    const QFileInfo solution(solutionFile);
+    if (!QFileInfo::exists(rootDir + "Tmp/Packet/" + solution.fileName())) {
+        return UpgradeOpNoPacket;
+    }
+    const QString src = rootDir + "Tmp/Packet/";
+    const QString dst = solution.absolutePath();
+    const QString backup = rootDir + QDir::separator() + "Tmp/Backup/";
+
+    QDir(backup).removeRecursively();
+    CopyDirParam param{backup, {}};
+    UpgradeOpError result = UpgradeOpSuccess;
+    if (copyDir(src, dst, 1, &param)) {
+        UpgradeLog::debug() << "copyDir success";
+    } else {
+        UpgradeLog::warning() << "copyDir failed";
+        rollBack(param);
+        result = UpgradeOpWriteFileFailed;
+        const bool restored = copyDir(backup, dst, 2, nullptr);
+        removeCreatedDirs(param);
+        if (!restored) {
+            return result;
+        }
+    }
+
+    if (!deleteTmpDir(rootDir)) {
+        UpgradeLog::warning() << "Delete " << rootDir << "'s tmp dir failed!";
+    }
+    return result;
+}
+
+bool CUpgrade::deleteTmpDir(const QString &rootDir)
+{
+    const QString tmp = rootDir + "Tmp/";
+    QDir dir(tmp);
+    if (dir.exists() && !dir.removeRecursively()) {
+        UpgradeLog::warning() << "Delete " << tmp << " failed!";
+        return false;
+    }
+    return true;
+}
