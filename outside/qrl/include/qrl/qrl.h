@@ -238,7 +238,8 @@ public:
     int ProcessDefaultMsg(DMessage *) override { return 0; }
 
 protected:
-    ~DMessageQueueTpl() override = default;
+    // Ends the queue thread before the handler table goes away.
+    ~DMessageQueueTpl() override { DMessageQueue::Stop(); }
 
 private:
     std::map<int, std::function<void(T *, DMessage *)>> m_handlers;
