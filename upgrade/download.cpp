@@ -57,10 +57,8 @@ bool extractedLinksStayInside(const QString &outDir)
             continue;
         }
         const QString target = info.canonicalFilePath();
-        const QString where
-            = target.isEmpty()
-                  ? QDir::cleanPath(info.absoluteFilePath() + "/../" + info.symLinkTarget())
-                  : target;
+        // The target of a dangling link is still where a later entry would land.
+        const QString where = target.isEmpty() ? QDir::cleanPath(info.symLinkTarget()) : target;
         if (!isInside(where, root) || QFileInfo(where).isDir()) {
             UpgradeLog::warning() << "link " << info.filePath() << " to " << info.symLinkTarget()
                                   << " leaves the packet";

@@ -79,6 +79,7 @@ HttpServer::HttpServer()
     m_server->Get("/files/(.*)", [this](const httplib::Request &req, httplib::Response &res) {
         ++m_requests;
         std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_fetched[req.matches[1].str()];
         const auto it = m_files.find(req.matches[1].str());
         if (it == m_files.end()) {
             res.status = 404;
@@ -121,6 +122,12 @@ void HttpServer::answer(const std::string &pattern, int status, const std::strin
         res.status = status;
         res.set_content(body, "application/json");
     });
+}
+
+int HttpServer::fetched(const std::string &name)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_fetched[name];
 }
 
 void HttpServer::hold(std::function<void()> gate)

@@ -58,6 +58,8 @@ public:
     QString url(const QString &path) const;
     int port() const { return m_port; }
     int requests() const { return m_requests.load(); }
+    // How often /files/<name> was asked for.
+    int fetched(const std::string &name);
 
 private:
     std::unique_ptr<httplib::Server> m_server;
@@ -66,6 +68,7 @@ private:
     std::mutex m_mutex;
     std::map<std::string, std::string> m_files;
     std::function<void()> m_gate;
+    std::map<std::string, int> m_fetched;
     std::atomic<int> m_requests{0};
 };
 
