@@ -1,8 +1,46 @@
 // SPDX-License-Identifier: MIT
 #include <hestal/hestal.h>
 
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+
+QString logPath()
+{
+    if (qEnvironmentVariableIsSet("HESTAL_DEBUGLOG"))
+        return qEnvironmentVariable("HESTAL_DEBUGLOG");
+    return QDir::current().absoluteFilePath(QStringLiteral("Log/debug.log"));
+}
+
+} // namespace
+
 struct CDebugLog::Private
-{};
+{
+    mutable QMutex lock;
+    QFile file;
+
+    // Caller holds the lock.
+    bool writeLine(const QString &text)
+    {
+        if (!file.isOpen())
+            return false;
+        const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+        QByteArray line = stamp.toUtf8();
+        line += " [";
+        line += QByteArray::number(QCoreApplication::applicationPid());
+        line += "] ";
+        line += text.toUtf8();
+        line += '\n';
+        // Flushed at once so that a crash keeps everything written before it.
+        return file.write(line) == line.size() && file.flush();
+    }
+};
 
 CDebugLog::CDebugLog()
     : d(new Private)
@@ -18,20 +56,39 @@ CDebugLog *CDebugLog::Instance()
 
 int CDebugLog::Init()
 {
-    return 0;
+    QMutexLocker lock(&d->lock);
+    if (d->file.isOpen())
+        return 0;
+    const QString path = logPath();
+    if (path.isEmpty())
+        return -1;
+    const QString dir = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(dir))
+        return -1;
+    d->file.setFileName(path);
+    if (!d->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return -1;
+    return d->writeLine(QStringLiteral("debug log started")) ? 0 : -1;
 }
 
 int CDebugLog::UnInit()
 {
-    return 0;
+    QMutexLocker lock(&d->lock);
+    if (!d->file.isOpen())
+        return -1;
+    const bool written = d->writeLine(QStringLiteral("debug log stopped"));
+    d->file.close();
+    return written ? 0 : -1;
 }
 
-bool CDebugLog::Write(const QString &)
+bool CDebugLog::Write(const QString &text)
 {
-    return false;
+    QMutexLocker lock(&d->lock);
+    return d->writeLine(text);
 }
 
 QString CDebugLog::FilePath() const
 {
-    return QString();
+    QMutexLocker lock(&d->lock);
+    return d->file.isOpen() ? d->file.fileName() : QString();
 }
