@@ -4,11 +4,6 @@
 #include "enginetestkit.h"
 #include "outsidefiles.h"
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -29,22 +24,6 @@ struct Status
     bool finished;
     int progress;
 };
-
-// A 7z archive holding the given files (relative name, content).
-QByteArray archiveOf(const QVector<QPair<QString, QByteArray>> &files)
-{
-    QTemporaryDir work;
-    QStringList names;
-    for (const auto &file : files) {
-        writeFile(work.path() + "/in/" + file.first, file.second);
-        names << file.first;
-    }
-    const QString archive = work.path() + "/out.7z";
-    if (!make7z(archive, work.path() + "/in", names)) {
-        return QByteArray();
-    }
-    return readFile(archive);
-}
 
 ModuleVersion moduleOf(const QString &url, double sizeMb)
 {
@@ -350,75 +329,6 @@ TEST(DownloadChecks, SpaceRuleAndDirectorySize)
     EXPECT_GT(CUpgrade::getRemainSize(dir.path()), 0);
     EXPECT_TRUE(CUpgrade::isAppWritable());
 }
-
-namespace {
-
-// A program directory of the test's own with a copy of the engine's host program, the
-// extractor staged next to it or not.
-class ProbeApp
-{
-public:
-    explicit ProbeApp(bool withExtractor)
-    {
-        QDir().mkpath(m_app);
-        QFile::copy(ENGINE_PROBE, m_probe);
-        if (withExtractor) {
-            QFile::link(SEVENZIP_EXE, m_app + "/" + OutsideFiles::kExtractor);
-        }
-    }
-    ~ProbeApp() { setImmutable(false); }
-
-    QString app() const { return m_app; }
-    QStringList run(const QStringList &args, int *exitCode = nullptr) const
-    {
-        QString out;
-        const int code
-            = runProgram(m_probe, args, &out, {QString("LD_LIBRARY_PATH=") + TEST_BIN_DIR});
-        if (exitCode != nullptr) {
-            *exitCode = code;
-        }
-        return out.split('\n', Qt::SkipEmptyParts);
-    }
-    // Makes the program file unwritable even for root; false where the file system cannot.
-    bool setImmutable(bool on)
-    {
-        if (!on && !m_immutable) {
-            return true;
-        }
-        const int fd = ::open(m_probe.toLocal8Bit().constData(), O_RDONLY);
-        if (fd < 0) {
-            return false;
-        }
-        int flags = 0;
-        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        if (ok) {
-            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-            ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
-        ::close(fd);
-        m_immutable = on && ok;
-        return ok;
-    }
-
-private:
-    QTemporaryDir m_root;
-    QString m_app = m_root.path() + "/app";
-    QString m_probe = m_app + "/probe";
-    bool m_immutable = false;
-};
-
-QStringList messagesOf(const QStringList &lines)
-{
-    QStringList messages;
-    for (const QString &line : lines) {
-        if (line.startsWith("msg: ")) {
-            messages << line.mid(5);
-        }
-    }
-    return messages;
-}
-
-} // namespace
 
 TEST(DownloadInProgramDir, MissingExtractorGivesTenAndRemovesTheTemporaryDirectory)
 {

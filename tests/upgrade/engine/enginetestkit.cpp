@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "enginetestkit.h"
 
+#include "outsidefiles.h"
+
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
+#include <linux/fs.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -215,6 +220,22 @@ bool make7z(const QString &archive, const QString &workDir, const QStringList &e
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+// A 7z archive holding the given files (relative name, content).
+QByteArray archiveOf(const QVector<QPair<QString, QByteArray>> &files)
+{
+    QTemporaryDir work;
+    QStringList names;
+    for (const auto &file : files) {
+        writeFile(work.path() + "/in/" + file.first, file.second);
+        names << file.first;
+    }
+    const QString archive = work.path() + "/out.7z";
+    if (!make7z(archive, work.path() + "/in", names)) {
+        return QByteArray();
+    }
+    return readFile(archive);
+}
+
 bool writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -294,6 +315,73 @@ int runProgram(const QString &program, const QStringList &args, QString *out,
         *out = QString::fromUtf8(process.readAll());
     }
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+ProbeApp::ProbeApp(bool withExtractor)
+    : m_app(m_root.path() + "/app")
+    , m_probe(m_app + "/probe")
+{
+    QDir().mkpath(m_app);
+    QFile::copy(ENGINE_PROBE, m_probe);
+    if (withExtractor) {
+        QFile::link(SEVENZIP_EXE, m_app + "/" + OutsideFiles::kExtractor);
+    }
+}
+
+ProbeApp::~ProbeApp()
+{
+    setImmutable(false);
+}
+
+QStringList ProbeApp::run(const QStringList &args, int *exitCode) const
+{
+    QString out;
+    const int code = runProgram(m_probe, args, &out, {QString("LD_LIBRARY_PATH=") + TEST_BIN_DIR});
+    if (exitCode != nullptr) {
+        *exitCode = code;
+    }
+    return out.split('\n', Qt::SkipEmptyParts);
+}
+
+bool ProbeApp::setImmutable(bool on)
+{
+    if (!on && !m_immutable) {
+        return true;
+    }
+    const int fd = ::open(m_probe.toLocal8Bit().constData(), O_RDONLY);
+    if (fd < 0) {
+        return false;
+    }
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    m_immutable = on && ok;
+    return ok;
+}
+
+QStringList messagesOf(const QStringList &lines)
+{
+    QStringList messages;
+    for (const QString &line : lines) {
+        if (line.startsWith("msg: ")) {
+            messages << line.mid(5);
+        }
+    }
+    return messages;
+}
+
+int resultOf(const QStringList &lines)
+{
+    for (const QString &line : lines) {
+        if (line.startsWith("result ")) {
+            return line.mid(7).toInt();
+        }
+    }
+    return -1;
 }
 
 } // namespace EngineTest

@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QVector>
 
 #include <atomic>
@@ -90,6 +91,8 @@ private:
 // Runs the extractor to make an archive of entries (paths relative to workDir) with extra flags.
 bool make7z(const QString &archive, const QString &workDir, const QStringList &entries,
             const QStringList &flags = {});
+// A 7z archive holding the given files (relative name, content); empty when that failed.
+QByteArray archiveOf(const QVector<QPair<QString, QByteArray>> &files);
 // Writes a file, creating its folders.
 bool writeFile(const QString &path, const QByteArray &content);
 QByteArray readFile(const QString &path);
@@ -106,5 +109,31 @@ QStringList listTree(const QString &root);
 // not start or did not end in time. Output goes to out.
 int runProgram(const QString &program, const QStringList &args, QString *out = nullptr,
                const QStringList &env = {}, int timeoutMs = 60000);
+
+// A program directory of the test's own holding a copy of the engine's host program, with the
+// extractor staged next to it or not. The host runs one job and prints its messages and result.
+class ProbeApp
+{
+public:
+    explicit ProbeApp(bool withExtractor);
+    ~ProbeApp();
+
+    QString root() const { return m_root.path(); }
+    QString app() const { return m_app; }
+    // The printed lines; the exit code goes to exitCode.
+    QStringList run(const QStringList &args, int *exitCode = nullptr) const;
+    // Makes the program file unwritable even for root; false where the file system cannot.
+    bool setImmutable(bool on);
+
+private:
+    QTemporaryDir m_root;
+    QString m_app;
+    QString m_probe;
+    bool m_immutable = false;
+};
+
+// The messages among a host's printed lines, and its result (-1 when none was printed).
+QStringList messagesOf(const QStringList &lines);
+int resultOf(const QStringList &lines);
 
 } // namespace EngineTest
