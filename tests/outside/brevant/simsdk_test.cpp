@@ -1,0 +1,4 @@
+// SPDX-License-Identifier: MIT
+#include <brevant/simsdk.h>
+
+#include <gtest/gtest.h>
