@@ -147,6 +147,8 @@ bool CUpgrade::readServerClusterInfo(const QString &file, ServerClusterInfo &inf
     }
     const QString currName = currServer.GetNodeValue();
     info.nCurrServer = -1;
+    // The current index counts servers of this file only, so none may be left from before.
+    info.vecServer.clear();
 
     const ZorDomNodeResolve servers = root.FindChildByNodeName("Servers");
     if (servers.GetNodeName().isEmpty()) {
