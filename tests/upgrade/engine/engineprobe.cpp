@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -20,9 +21,10 @@ void printMessage(QtMsgType, const QMessageLogContext &, const QString &text)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: probe toolbox <solution file>\n"
-                         "       probe download <url> <size MB> [<url> <size MB>...]\n"
-                         "       probe install [fail-step <k>] [fail-remove <name>]\n");
+    std::fprintf(stderr,
+                 "usage: probe toolbox <solution file>\n"
+                 "       probe download <url> <size MB> [<url> <size MB>...]\n"
+                 "       probe install [fail-step <k>] [fail-remove <name>] [fail-copy <name>]\n");
     return 2;
 }
 
@@ -74,27 +76,34 @@ int main(int argc, char **argv)
     } else if (job == "install") {
         int failStep = 0;
         QString failRemove;
+        QString failCopy;
         for (int i = 1; i + 1 < args.size(); i += 2) {
             if (args.at(i) == "fail-step") {
                 failStep = args.at(i + 1).toInt();
             } else if (args.at(i) == "fail-remove") {
                 failRemove = args.at(i + 1);
+            } else if (args.at(i) == "fail-copy") {
+                failCopy = args.at(i + 1);
             }
         }
         // Counts the file steps of the copy with backup; the restore is never made to fail.
         auto steps = std::make_shared<int>(0);
-        CUpgrade::setCopyFaultHook(
-            [steps, failStep, failRemove](CUpgrade::CopyStep step, int mode, const QString &path) {
-                if (mode != 1) {
-                    return false;
-                }
-                ++*steps;
-                if (step == CUpgrade::CopyStep::Remove && !failRemove.isEmpty()
-                    && path.endsWith('/' + failRemove)) {
-                    return true;
-                }
-                return *steps == failStep;
-            });
+        CUpgrade::setCopyFaultHook([steps, failStep, failRemove, failCopy](
+                                       CUpgrade::CopyStep step, int mode, const QString &path) {
+            if (mode != 1) {
+                return false;
+            }
+            ++*steps;
+            if (step == CUpgrade::CopyStep::Remove && !failRemove.isEmpty()
+                && path.endsWith('/' + failRemove)) {
+                return true;
+            }
+            if (step == CUpgrade::CopyStep::Copy && !failCopy.isEmpty()
+                && path.endsWith('/' + failCopy)) {
+                return true;
+            }
+            return *steps == failStep;
+        });
         upgrade.setRunMode(3);
         upgrade.start();
         upgrade.wait();
