@@ -266,6 +266,18 @@ int CRealStream::SdkMessageCallback(int sdkArg, KvSdk::KVSDKCBMessage *message, 
     // The message belongs to the SDK and lives only for this call, so it is copied here.
     if (!message || !user)
         return 0;
+    // The queue dispatches by type alone, so an SDK message whose type collides with one of the
+    // engine's own messages would reach a handler that takes it for a record. Such types are
+    // no SDK event the engine handles; they are dropped here.
+    switch (message->type) {
+    case MSG_CONNECT:
+    case MSG_DISCONNECT:
+    case MSG_RECONNECT_CHECK:
+    case MSG_OPEN_CHECK:
+        return 0;
+    default:
+        break;
+    }
     qrl::DRefPtr<CallbackInfo> info(new CallbackInfo(message->type));
     info->sdkMessage = copySdkMessage(*message);
     info->sdkArg = sdkArg;
