@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: MIT
+// A main frame plug-in that plays a script: each run takes the next result from
+// "mainframe-script.txt" and appends what it saw to "mainframe-record.jsonl". Both live in the
+// folder named by NORVANE_STANDIN_DIR, or else in the program directory.
+#include "iwidget.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+
+namespace {
+
+QString standInDir()
+{
+    if (qEnvironmentVariableIsSet("NORVANE_STANDIN_DIR"))
+        return qEnvironmentVariable("NORVANE_STANDIN_DIR");
+    return QCoreApplication::applicationDirPath();
+}
+
+// Takes the first line of the script and writes the rest back; 0 once the script is used up.
+int nextResult(const QString &scriptPath)
+{
+    QFile script(scriptPath);
+    if (!script.open(QIODevice::ReadOnly))
+        return 0;
+    QStringList lines = QString::fromUtf8(script.readAll()).split('\n', Qt::SkipEmptyParts);
+    script.close();
+    if (lines.isEmpty())
+        return 0;
+    const int result = lines.takeFirst().trimmed().toInt();
+    if (script.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        script.write(lines.join('\n').toUtf8());
+    return result;
+}
+
+} // namespace
+
+class MainFrameStandIn : public QObject, public IWidget
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID IWidget_iid)
+    Q_INTERFACES(IWidget)
+
+public:
+    QWidget *MainWidget() override { return nullptr; }
+
+    int Run(const std::string &text) override
+    {
+        const QString dir = standInDir();
+        const int result = nextResult(dir + "/mainframe-script.txt");
+
+        QJsonObject record;
+        record["pid"] = QCoreApplication::applicationPid();
+        record["text"] = QString::fromStdString(text);
+        record["path"] = QString::fromLocal8Bit(qgetenv("PATH"));
+        record["cwd"] = QDir::currentPath();
+        record["arguments"] = QJsonArray::fromStringList(QCoreApplication::arguments());
+        record["result"] = result;
+        QFile out(dir + "/mainframe-record.jsonl");
+        if (out.open(QIODevice::WriteOnly | QIODevice::Append))
+            out.write(QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n');
+        return result;
+    }
+};
+
+#include "mainframe_standin.moc"
