@@ -168,6 +168,7 @@ bool CUpgrade::startUpgradeTool(const QString &tmpDir)
         QCoreApplication::quit();
         return true;
     }
-    qWarning() << "start upgrade failed!";
+    // Without a source location, like every warning of the launcher's own flow.
+    UpgradeLog::warning() << "start upgrade failed!";
     return false;
 }

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "copydir.h"
+#include "cupgrade.h"
+#include "outsidefiles.h"
 #include "testsupport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -165,6 +168,25 @@ TEST_F(CopyDir, AcceptsTrailingSeparators)
     EXPECT_TRUE(copyDir(src + "/", dst + "//"));
 
     EXPECT_EQ(readFile(dst + "/a.txt"), "a");
+}
+
+} // namespace
+
+namespace {
+
+TEST(UpgradeHandOff, MissingToolIsReported)
+{
+    const QString tool
+        = QCoreApplication::applicationDirPath() + "/Upgrade/" + OutsideFiles::kUpgradeTool;
+    if (QFileInfo::exists(tool))
+        GTEST_SKIP() << "an upgrade tool is installed beside the tests";
+    MessageCapture capture;
+
+    EXPECT_FALSE(CUpgrade::startUpgradeTool(QString()));
+    EXPECT_FALSE(CUpgrade::startUpgradeTool("/elsewhere/Tmp"));
+
+    EXPECT_EQ(capture.texts(), QStringList({"start upgrade failed!", "start upgrade failed!"}));
+    EXPECT_FALSE(capture.messages()[0].hasLocation);
 }
 
 } // namespace
