@@ -10,7 +10,6 @@
 
 #include <memory>
 #include <mutex>
-#include <optional>
 
 namespace {
 
@@ -42,13 +41,13 @@ bool curlReady()
 }
 
 QMutex g_caLock;
-std::optional<QString> g_extraCa;
+QString g_extraCa;
 
 QString extraCaFile()
 {
     QMutexLocker lock(&g_caLock);
-    if (g_extraCa)
-        return *g_extraCa;
+    if (!g_extraCa.isEmpty())
+        return g_extraCa;
     return qEnvironmentVariable("HESTAL_CA_FILE");
 }
 

@@ -414,6 +414,21 @@ TEST_F(HttpsTest, NamedCaFileIsTrustedForGetInfoAndDownload)
     EXPECT_EQ(collector.data, "secret");
 }
 
+TEST_F(HttpsTest, EnvironmentNamesTheCaFileWhenNoneIsSet)
+{
+    CHttp::SetExtraCaFile(QString());
+    qputenv("HESTAL_CA_FILE", m_caFile.toUtf8());
+    Client trusted;
+    const HTTP_ERROR viaEnvironment = trusted.http.GetInfo(url(), {});
+    // A path set in the process wins over the environment.
+    CHttp::SetExtraCaFile(m_otherCaFile);
+    Client overridden;
+    const HTTP_ERROR viaSetter = overridden.http.GetInfo(url(), {});
+    qunsetenv("HESTAL_CA_FILE");
+    EXPECT_EQ(viaEnvironment, HTTP_ERROR_OK);
+    EXPECT_EQ(viaSetter, HTTP_ERROR_TLS);
+}
+
 TEST_F(HttpsTest, TrustedCertificateForAnotherNameIsRefused)
 {
     CHttp::SetExtraCaFile(m_caFile);

@@ -110,7 +110,8 @@ public:
     QString GetErrorText() const;
 
     // A PEM file of CA certificates trusted besides the system store, for every client in the
-    // process. HESTAL_CA_FILE is used when nothing was set here; an empty path clears it.
+    // process. While no path is set here (or after an empty one), HESTAL_CA_FILE names it, if set.
+    // A file that cannot be read makes every HTTPS transfer fail.
     static void SetExtraCaFile(const QString &pemPath);
 
 private:
@@ -130,7 +131,8 @@ enum ERR_CODE {
 // one block).
 HESTAL_EXPORT ERR_CODE AES_Encrypt(const QByteArray &in, QByteArray &out);
 // Inverts AES_Encrypt. Input that is not a whole number of blocks, or whose padding does not
-// check out, gives an empty out; nothing is reported.
+// check out, gives an empty out; nothing is reported. There is no integrity check: garbage whose
+// last block happens to end in valid padding deciphers to garbage bytes.
 HESTAL_EXPORT void AES_Decrypt(const QByteArray &in, QByteArray &out);
 
 } // namespace Hestal
