@@ -37,23 +37,27 @@ std::int64_t readNumber(const char *text, std::int64_t low, std::int64_t high)
     return value < low ? low : value > high ? high : value;
 }
 
-std::unique_ptr<KvSdk::KVSDKCBMessage> copySdkMessage(const KvSdk::KVSDKCBMessage &message)
+void copySdkMessage(CallbackInfo &info, const KvSdk::KVSDKCBMessage &message)
 {
     using namespace KvSdk;
     switch (message.type) {
-    case KvSdk::KVSDK_MSG_REAL_OPEN_VIDEO:
-        return std::make_unique<RealOpenVideoMsg>(static_cast<const RealOpenVideoMsg &>(message));
-    case KvSdk::KVSDK_MSG_REAL_CLOSE_VIDEO:
-        return std::make_unique<RealCloseVideoMsg>(static_cast<const RealCloseVideoMsg &>(message));
-    case KvSdk::KVSDK_MSG_REAL_FIRST_FRAME:
-        return std::make_unique<RealNotifyReceiveFirstFrameMsg>(
-            static_cast<const RealNotifyReceiveFirstFrameMsg &>(message));
-    case KvSdk::KVSDK_MSG_REAL_OPEN_FAILED:
-        return std::make_unique<RealOpenFailedMsg>(static_cast<const RealOpenFailedMsg &>(message));
+    case KVSDK_MSG_REAL_OPEN_VIDEO:
+        info.copyMessage(static_cast<const RealOpenVideoMsg &>(message));
+        break;
+    case KVSDK_MSG_REAL_CLOSE_VIDEO:
+        info.copyMessage(static_cast<const RealCloseVideoMsg &>(message));
+        break;
+    case KVSDK_MSG_REAL_FIRST_FRAME:
+        info.copyMessage(static_cast<const RealNotifyReceiveFirstFrameMsg &>(message));
+        break;
+    case KVSDK_MSG_REAL_OPEN_FAILED:
+        info.copyMessage(static_cast<const RealOpenFailedMsg &>(message));
+        break;
     default: {
-        auto copy = std::make_unique<KVSDKCBMessage>(0, 1, 0, 0);
-        *copy = message;
-        return copy;
+        KVSDKCBMessage copy(0, 1, 0, 0);
+        copy = message;
+        info.copyMessage(copy);
+        break;
     }
     }
 }
@@ -279,7 +283,7 @@ int CRealStream::SdkMessageCallback(int sdkArg, KvSdk::KVSDKCBMessage *message, 
         break;
     }
     qrl::DRefPtr<CallbackInfo> info(new CallbackInfo(message->type));
-    info->sdkMessage = copySdkMessage(*message);
+    copySdkMessage(*info, *message);
     info->sdkArg = sdkArg;
     info->user = user;
     static_cast<CRealStream *>(user)->PushMsg(info.get());

@@ -11,7 +11,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <type_traits>
 
 namespace DCM {
 
@@ -64,13 +66,35 @@ public:
 // An SDK event copied out of the callback, to be handled on the queue thread.
 class CallbackInfo : public qrl::DMessage
 {
+    // Declared first so that it outlives sdkMessage, which destroys what lives in it.
+    using Storage
+        = std::aligned_union_t<0, KvSdk::KVSDKCBMessage, KvSdk::RealOpenVideoMsg,
+                               KvSdk::RealCloseVideoMsg, KvSdk::RealNotifyReceiveFirstFrameMsg,
+                               KvSdk::RealOpenFailedMsg>;
+    Storage storage;
+
 public:
     explicit CallbackInfo(int type)
         : qrl::DMessage(type)
     {}
 
+    // The copy of the SDK's message lives inside the CallbackInfo, so that an event costs one
+    // allocation; sdkMessage owns it all the same and destroys it through its virtual destructor.
+    struct DestroyInPlace
+    {
+        void operator()(KvSdk::KVSDKCBMessage *message) const { message->~KVSDKCBMessage(); }
+    };
+    using MessagePtr = std::unique_ptr<KvSdk::KVSDKCBMessage, DestroyInPlace>;
+
+    template <typename Message>
+    void copyMessage(const Message &message)
+    {
+        static_assert(sizeof(Message) <= sizeof(storage) && alignof(Message) <= alignof(Storage));
+        sdkMessage.reset(new (&storage) Message(message));
+    }
+
     int sdkArg = 0;
-    std::unique_ptr<KvSdk::KVSDKCBMessage> sdkMessage;
+    MessagePtr sdkMessage;
     void *user = nullptr;
 };
 
