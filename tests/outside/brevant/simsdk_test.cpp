@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -190,6 +191,12 @@ struct EventCase
     int handleOf; // stream id in the handle, -1: no handle
     int value;
 };
+
+// Test names show the row name, not the bytes of the row.
+void PrintTo(const EventCase &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class SimSdkEventTest : public ::testing::TestWithParam<EventCase>
 {};

@@ -94,14 +94,17 @@ TEST(DebugLogTest, StartAndStopLinesGoToTheNamedFile)
     EXPECT_EQ(log->Init(), 0) << "a second Init keeps the log running";
     EXPECT_EQ(log->FilePath(), path);
     EXPECT_TRUE(log->Write(QStringLiteral("middle line")));
+    EXPECT_TRUE(log->Write(QStringLiteral("first part\nsecond part")));
     EXPECT_EQ(log->UnInit(), 0);
     EXPECT_TRUE(log->FilePath().isEmpty());
 
     const QStringList lines = readAll(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 3);
+    ASSERT_EQ(lines.size(), 5);
     EXPECT_TRUE(lines[0].contains(QStringLiteral("debug log started")));
-    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("middle line")));
-    EXPECT_TRUE(lines[2].contains(QStringLiteral("debug log stopped")));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("] middle line")));
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral("] first part")));
+    EXPECT_TRUE(lines[3].endsWith(QStringLiteral("] second part")));
+    EXPECT_TRUE(lines[4].contains(QStringLiteral("debug log stopped")));
     // Each line starts with a date and time.
     const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}T\\d{2}:\\d{2}:\\d{2}"));
     for (const QString &line : lines)

@@ -98,7 +98,8 @@ public:
     std::atomic<int> stopResult{-100};
 
 protected:
-    ~TestQueue() override = default;
+    // Stop before the members that the handlers use go away.
+    ~TestQueue() override { Stop(); }
 
 private:
     void note(qrl::DMessage *message)
@@ -153,6 +154,22 @@ private:
         stopResult = Stop();
         note(message);
     }
+};
+
+// Its handler touches nothing of its own, so the base may stop it during destruction.
+class BareQueue : public qrl::DMessageQueueTpl<BareQueue>
+{
+public:
+    BareQueue()
+        : qrl::DMessageQueueTpl<BareQueue>(1, 4)
+    {
+        RegisterMsgHandler(kRecord, &BareQueue::onRecord);
+    }
+
+    std::atomic<int> handled{0};
+
+private:
+    void onRecord(qrl::DMessage *) { ++handled; }
 };
 
 class MessageQueueTest : public ::testing::Test
@@ -338,12 +355,13 @@ TEST_F(MessageQueueTest, DestroyingAQueueReleasesWhatItHolds)
     EXPECT_EQ(messagesAlive.load(), 0);
     queue.reset(new TestQueue); // for TearDown
 
-    qrl::DRefPtr<TestQueue> running(new TestQueue);
+    qrl::DRefPtr<BareQueue> running(new BareQueue);
     ASSERT_EQ(running->Start(), 0);
-    qrl::DRefPtr<TestMessage> message(new TestMessage(kRecord));
-    running->PushMsg(message.get());
-    message.reset();
-    running.reset(); // stops its thread on the way out
+    for (int i = 0; i < 100; ++i) {
+        qrl::DRefPtr<TestMessage> message(new TestMessage(kRecord));
+        running->PushMsg(message.get());
+    }
+    running.reset(); // stops its thread on the way out and drops what is left
 }
 
 } // namespace

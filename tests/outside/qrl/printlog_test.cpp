@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -88,6 +89,12 @@ struct FormatCase
     std::string argument;
     std::string expectedTail;
 };
+
+// Test names show the row name, not the bytes of the row.
+void PrintTo(const FormatCase &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class PrintLogFormatTest : public PrintLogTest, public ::testing::WithParamInterface<FormatCase>
 {};

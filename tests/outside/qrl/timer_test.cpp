@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -109,6 +110,12 @@ struct PeriodCase
     std::vector<std::int64_t> steps; // advances, one after the other
     std::size_t expiries;
 };
+
+// Test names show the row name, not the bytes of the row.
+void PrintTo(const PeriodCase &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class TimerPeriodTest : public TestClockTest, public ::testing::WithParamInterface<PeriodCase>
 {};
