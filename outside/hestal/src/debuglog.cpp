@@ -25,20 +25,24 @@ struct CDebugLog::Private
     mutable QMutex lock;
     QFile file;
 
-    // Caller holds the lock.
+    // Caller holds the lock. A text of several lines gives several stamped lines, so that every
+    // line of the file can be read on its own.
     bool writeLine(const QString &text)
     {
         if (!file.isOpen())
             return false;
-        const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-        QByteArray line = stamp.toUtf8();
-        line += " [";
-        line += QByteArray::number(QCoreApplication::applicationPid());
-        line += "] ";
-        line += text.toUtf8();
-        line += '\n';
+        QByteArray prefix = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toUtf8();
+        prefix += " [";
+        prefix += QByteArray::number(QCoreApplication::applicationPid());
+        prefix += "] ";
+        QByteArray lines;
+        for (const QString &part : text.split(QLatin1Char('\n'))) {
+            lines += prefix;
+            lines += part.toUtf8();
+            lines += '\n';
+        }
         // Flushed at once so that a crash keeps everything written before it.
-        return file.write(line) == line.size() && file.flush();
+        return file.write(lines) == lines.size() && file.flush();
     }
 };
 

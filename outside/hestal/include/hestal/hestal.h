@@ -30,7 +30,8 @@ public:
     // Appends "debug log stopped" and closes the file. 0 on success, -1 when not started.
     int UnInit();
 
-    // Appends one line; false when the log is not started or the write failed.
+    // Appends the text, one stamped line per line of it; false when the log is not started or
+    // the write failed.
     bool Write(const QString &text);
     // The file in use, empty while not started.
     QString FilePath() const;
