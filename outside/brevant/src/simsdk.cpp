@@ -12,8 +12,9 @@ namespace KvSdk {
 
 namespace {
 
-// Nested deliveries on this thread, so that a callback may unregister without waiting for itself.
-thread_local int deliveryDepth = 0;
+// Deliveries running on this thread, per epoch parity, so that a callback may unregister
+// without waiting for itself.
+thread_local int ownDeliveries[2] = {0, 0};
 // Set on the SDK's event threads.
 thread_local const void *sdkThreadOf = nullptr;
 
@@ -48,6 +49,7 @@ struct SimCore
     int openStreamCount() const;
 
     int deliver(KVSDKCBMessage *message);
+    void notifyGrace();
     void emit(std::unique_ptr<KVSDKCBMessage> message);
     void startWorkers(int n);
     void stopWorkers();
@@ -71,8 +73,12 @@ struct SimCore
     std::mutex registrationMutex;
     std::atomic<const RegistrationList *> registrations{nullptr};
     std::vector<std::unique_ptr<RegistrationList>> registrationHistory;
-    std::atomic<int> inFlight{0};
-    std::atomic<int> unregisterWaiters{0};
+    // Deliveries in flight are counted under the parity of the epoch they began in. An
+    // unregistration moves the epoch on and waits only for the old parity to drain, so steady
+    // traffic cannot keep it waiting.
+    std::atomic<unsigned> epoch{0};
+    std::atomic<int> inFlight[2] = {{0}, {0}};
+    std::atomic<int> graceWaiters{0};
     std::mutex flightMutex;
     std::condition_variable flightDone;
 
@@ -174,13 +180,15 @@ int SimCore::unregisterCallback(KVSDKCallback callback, void *user)
     }
     if (result == 0) {
         // A delivery that may still hold the old list has to end first; one in progress on
-        // this very thread (the callback unregistering itself) is not waited for.
-        unregisterWaiters.fetch_add(1);
+        // this very thread (the callback unregistering itself) is not waited for. No lock is
+        // held across the wait: a callback we wait for may itself unregister.
+        const unsigned old = epoch.fetch_add(1) & 1u;
+        graceWaiters.fetch_add(1);
         {
             std::unique_lock<std::mutex> lock(flightMutex);
-            flightDone.wait(lock, [this] { return inFlight.load() <= deliveryDepth; });
+            flightDone.wait(lock, [&] { return inFlight[old].load() <= ownDeliveries[old]; });
         }
-        unregisterWaiters.fetch_sub(1);
+        graceWaiters.fetch_sub(1);
     }
     SimCall call;
     call.kind = SimCall::Unregister;
@@ -239,24 +247,39 @@ int SimCore::openStreamCount() const
     return int(openStreams.size());
 }
 
+void SimCore::notifyGrace()
+{
+    if (graceWaiters.load() > 0) {
+        std::lock_guard<std::mutex> lock(flightMutex);
+        flightDone.notify_all();
+    }
+}
+
 int SimCore::deliver(KVSDKCBMessage *message)
 {
-    ++deliveryDepth;
-    // Counted before the list is read: an unregistration that published a new list and then
-    // sees no delivery in flight knows that every later delivery reads the new list.
-    inFlight.fetch_add(1);
+    // Counted before the list is read: once the epoch moved on after a new list was published,
+    // a delivery counted under the old parity may hold the old list, and a later one reads the
+    // new list.
+    unsigned parity = 0;
+    for (;;) {
+        const unsigned seen = epoch.load();
+        parity = seen & 1u;
+        inFlight[parity].fetch_add(1);
+        if (epoch.load() == seen)
+            break;
+        inFlight[parity].fetch_sub(1);
+        notifyGrace();
+    }
+    ++ownDeliveries[parity];
     const RegistrationList &list = *registrations.load();
     int called = 0;
     for (const Registration &entry : list) {
         entry.callback(SimSdk::kCallbackArg, message, entry.user);
         ++called;
     }
-    inFlight.fetch_sub(1);
-    --deliveryDepth;
-    if (unregisterWaiters.load() > 0) {
-        std::lock_guard<std::mutex> lock(flightMutex);
-        flightDone.notify_all();
-    }
+    --ownDeliveries[parity];
+    inFlight[parity].fetch_sub(1);
+    notifyGrace();
     return called;
 }
 

@@ -76,8 +76,9 @@ struct DMessageQueue::Private
     std::shared_ptr<QueueState> state = std::make_shared<QueueState>();
     std::mutex control; // serialises Start, Stop and the destructor
     std::thread thread;
+    std::thread::id threadId; // kept while a moved-out thread is being joined
 
-    bool onQueueThread() const { return thread.get_id() == std::this_thread::get_id(); }
+    bool onQueueThread() const { return threadId == std::this_thread::get_id(); }
 
     void waitDone()
     {
@@ -117,12 +118,17 @@ int DMessageQueue::Start()
     QueueState &state = *d->state;
     if (state.running.load(std::memory_order_acquire))
         return 0;
-    if (d->thread.joinable()) {
+    while (d->thread.joinable()) {
         // A stop that did not wait (signalled, or asked from the queue thread) left it to us.
+        // The lock is let go meanwhile: the thread's last handler may still call Stop().
         if (d->onQueueThread())
             return -1;
-        d->waitDone();
-        d->thread.join();
+        std::thread old = std::move(d->thread);
+        control.unlock();
+        old.join();
+        control.lock();
+        if (state.running.load(std::memory_order_acquire))
+            return 0;
     }
     {
         std::lock_guard<std::mutex> lock(state.mutex);
@@ -132,6 +138,7 @@ int DMessageQueue::Start()
     }
     state.running.store(true, std::memory_order_release);
     d->thread = std::thread(runQueue, d->state, this);
+    d->threadId = d->thread.get_id();
     return 0;
 }
 

@@ -392,6 +392,42 @@ TEST(SimSdkTest, CallbackMayUnregisterItself)
     EXPECT_EQ(sdk.CallbackCount(), 0);
 }
 
+TEST(SimSdkTest, CallbackUnregistersWhileTheHostWaitsForIt)
+{
+    SimSdk sdk;
+    ISdkRealModule *module = sdk.RealModule();
+    Sink a;
+    Sink b;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool entered = false;
+    bool hostWaiting = false;
+    a.hook = [&](KVSDKCBMessage *) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            entered = true;
+            cv.notify_all();
+            cv.wait_for(lock, kPatience, [&] { return hostWaiting; });
+        }
+        std::this_thread::sleep_for(20ms); // let the host reach its wait
+        EXPECT_EQ(module->UnregisterCallback(&Sink::callback, &b), 0);
+    };
+    module->RegisterCallback(&Sink::callback, &a);
+    module->RegisterCallback(&Sink::callback, &b);
+    sdk.EmitFirstFrame(1);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(cv.wait_for(lock, kPatience, [&] { return entered; }));
+        hostWaiting = true;
+        cv.notify_all();
+    }
+    // Waits for the delivery to a, which unregisters b meanwhile: neither may block the other.
+    EXPECT_EQ(module->UnregisterCallback(&Sink::callback, &a), 0);
+    sdk.WaitIdle();
+    EXPECT_EQ(sdk.CallbackCount(), 0);
+    EXPECT_EQ(a.count(), 1u);
+}
+
 TEST(SimSdkTest, DeliverNowRunsOnTheCallingThread)
 {
     SimSdk sdk;
