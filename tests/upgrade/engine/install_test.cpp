@@ -54,10 +54,15 @@ TEST_F(CopyDir, CopyWithBackupBacksUpReplacedFilesAndRecordsWhatItCreates)
                       {".hidden", "h"},
                       {"sub/deep/file.txt", "f"},
                       {"exist/inner.txt", "i"}});
+    const QFileDevice::Permissions program = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                             | QFileDevice::ExeOwner | QFileDevice::ReadUser
+                                             | QFileDevice::WriteUser | QFileDevice::ExeUser;
+    ASSERT_TRUE(QFile::setPermissions(m_src + "/new.txt", program));
     CopyDirParam param{m_bak, {}};
     ASSERT_TRUE(CUpgrade::copyDir(m_src, m_dst, 1, &param));
 
     EXPECT_EQ(readFile(m_dst + "/old.txt"), "new");
+    EXPECT_EQ(QFile::permissions(m_dst + "/new.txt"), program);
     EXPECT_EQ(readFile(m_dst + "/sub/deep/file.txt"), "f");
     EXPECT_EQ(readFile(m_bak + "/old.txt"), "old");
     // Every level the copy entered has its backup directory, also where nothing was replaced.
