@@ -55,7 +55,7 @@ private:
     bool m_open = false;
 };
 
-enum : int { kRecord = 1, kBlock = 2, kChain = 3, kCounted = 4, kStopSelf = 5 };
+enum : int { kRecord = 1, kBlock = 2, kChain = 3, kCounted = 4, kStopSelf = 5, kTyped = 6 };
 
 class TestQueue : public qrl::DMessageQueueTpl<TestQueue>
 {
@@ -68,6 +68,7 @@ public:
         RegisterMsgHandler(kChain, &TestQueue::onChain);
         RegisterMsgHandler(kCounted, &TestQueue::onCounted);
         RegisterMsgHandler(kStopSelf, &TestQueue::onStopSelf);
+        RegisterMsgHandler(kTyped, &TestQueue::onTyped);
     }
 
     int ProcessDefaultMsg(qrl::DMessage *message) override
@@ -148,6 +149,9 @@ private:
         probe.reset();
         note(message);
     }
+
+    // Takes its own message class; a message of its type but another class is not for it.
+    void onTyped(TestMessage *message) { note(message); }
 
     void onStopSelf(qrl::DMessage *message)
     {
@@ -237,6 +241,18 @@ TEST_F(MessageQueueTest, DispatchesByTypeAndFallsBackToDefault)
     std::lock_guard<std::mutex> lock(queue->mutex);
     EXPECT_EQ(queue->defaultTypes, (std::vector<int>{42, -7}));
     EXPECT_EQ(queue->seen.size(), 2u);
+}
+
+TEST_F(MessageQueueTest, TypedHandlerGetsOnlyItsMessageClass)
+{
+    ASSERT_EQ(queue->Start(), 0);
+    qrl::DRefPtr<qrl::DMessage> plain(new qrl::DMessage(kTyped));
+    queue->PushMsg(plain.get());
+    post(kTyped, 3, 1);
+    ASSERT_TRUE(queue->waitHandled(1));
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    EXPECT_EQ(queue->defaultTypes, (std::vector<int>{kTyped}));
+    EXPECT_EQ(queue->seen, (std::vector<std::pair<int, int>>{{3, 1}}));
 }
 
 TEST_F(MessageQueueTest, RegisteringATypeAgainReplacesItsHandler)

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace qrl {
@@ -215,12 +216,24 @@ public:
     {}
 
     // Sets or replaces the handler of one type. Register before Start(): the table is read by
-    // the queue thread without a lock.
-    template <class R>
-    void RegisterMsgHandler(int type, R (T::*handler)(DMessage *))
+    // the queue thread without a lock. A handler is a member function of T (or of a base of T)
+    // taking the message; one that takes a class derived from DMessage gets messages of that
+    // class only, others of its type go to ProcessDefaultMsg().
+    template <class R, class C, class M>
+    void RegisterMsgHandler(int type, R (C::*handler)(M *))
     {
+        static_assert(std::is_base_of<C, T>::value, "the handler must be a member of T");
+        static_assert(std::is_base_of<DMessage, M>::value, "the handler must take a message");
         m_handlers[type] = [handler](T *self, DMessage *message) {
-            (self->*handler)(message);
+            if constexpr (std::is_same<M, DMessage>::value) {
+                (self->*handler)(message);
+                return true;
+            } else {
+                M *typed = dynamic_cast<M *>(message);
+                if (typed)
+                    (self->*handler)(typed);
+                return typed != nullptr;
+            }
         };
     }
 
@@ -231,7 +244,8 @@ public:
         auto it = m_handlers.find(message->GetType());
         if (it == m_handlers.end())
             return ProcessDefaultMsg(message);
-        it->second(static_cast<T *>(this), message);
+        if (!it->second(static_cast<T *>(this), message))
+            return ProcessDefaultMsg(message);
         return 0;
     }
 
@@ -242,7 +256,7 @@ protected:
     ~DMessageQueueTpl() override { DMessageQueue::Stop(); }
 
 private:
-    std::map<int, std::function<void(T *, DMessage *)>> m_handlers;
+    std::map<int, std::function<bool(T *, DMessage *)>> m_handlers;
 };
 
 class QRL_EXPORT DTimerHandler : public virtual DRefObj
