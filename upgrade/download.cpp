@@ -61,7 +61,7 @@ bool extractedLinksStayInside(const QString &outDir)
         const QString where = target.isEmpty() ? QDir::cleanPath(info.symLinkTarget()) : target;
         if (!isInside(where, root) || QFileInfo(where).isDir()) {
             UpgradeLog::warning() << "link " << info.filePath() << " to " << info.symLinkTarget()
-                                  << " leaves the packet";
+                                  << " refused";
             return false;
         }
     }
