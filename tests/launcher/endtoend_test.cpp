@@ -31,7 +31,7 @@ using LauncherTest::readFile;
 using LauncherTest::writeFile;
 
 constexpr int kPollMs = 10;
-constexpr int kPollRounds = 1500; // 15 s at most for a detached process to do its part
+constexpr int kPollRounds = 1500; // 15 s at most for a detached process to finish its work
 
 const QByteArray kBasePath = "/usr/local/bin:/usr/bin:/bin";
 
