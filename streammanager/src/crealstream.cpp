@@ -99,8 +99,9 @@ void CRealStream::teardown()
     }
     if (module)
         module->UnregisterCallback(&CRealStream::SdkMessageCallback, this);
-    module = nullptr;
     Stop();
+    // Handlers read the module; only now that the queue thread is gone may it be cleared.
+    module = nullptr;
 }
 
 int CRealStream::Init(KvSdk::ISdkControl *control)
