@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QVariant>
 #include <quistal/quistal.h>
 
 #include <gtest/gtest.h>
@@ -480,6 +481,29 @@ TEST_F(SolutionFile, PacketCopyReplacesThePacketDirectory)
     EXPECT_FALSE(CUpgrade::writeSolutionInfoToPacket(missing, m_dir.path(), {}));
     EXPECT_EQ(m_messages.takeWarnings(),
               QStringList{message({"load ", quoted(missing), " failed"})});
+}
+
+} // namespace
+
+namespace {
+
+// Lists of modules and the result code cross threads in queued signals under these names.
+TEST(UpgradeMetaTypes, AreKnownByTheirNames)
+{
+    registerUpgradeMetaTypes();
+    const int listType = QMetaType::type("QVector<ModuleVersion>");
+    ASSERT_NE(listType, QMetaType::UnknownType);
+    EXPECT_EQ(listType, qMetaTypeId<QVector<ModuleVersion>>());
+    const int errorType = QMetaType::type("UpgradeOpError");
+    ASSERT_NE(errorType, QMetaType::UnknownType);
+    EXPECT_EQ(QMetaType::sizeOf(errorType), 4);
+
+    QVector<ModuleVersion> list{module("a", -3, 2, "1.0")};
+    const QVariant copy(listType, &list);
+    const auto back = copy.value<QVector<ModuleVersion>>();
+    ASSERT_EQ(back.size(), 1);
+    EXPECT_EQ(back.at(0).strId, "a");
+    EXPECT_EQ(back.at(0).llReleaseDate, -3);
 }
 
 } // namespace
