@@ -270,12 +270,20 @@ TEST_P(Launcher, RunsAndActsOnTheResult)
     const QByteArray debugLog = readFile(dir.file("Log/debug.log"));
     EXPECT_TRUE(debugLog.contains("debug log started")) << debugLog.toStdString();
     EXPECT_TRUE(debugLog.contains("debug log stopped")) << debugLog.toStdString();
-    // The launcher's own warnings carry no source location, so its filter keeps them out of
-    // the print log.
+    // The filter is in place for every run: the plug-in's own warning reaches the print log
+    // and the previous handler (standard error), the framework's noise neither.
     const QByteArray printLog = readFile(dir.file("Log/print.log"));
+    EXPECT_EQ(printLog.count("main frame run: "), runs.size()) << printLog.toStdString();
+    for (const QString &text : c.texts)
+        EXPECT_TRUE(result.output.contains("main frame run: " + text.toUtf8()));
+    EXPECT_FALSE(printLog.contains("framework noise"));
+    EXPECT_FALSE(result.output.contains("framework noise")) << result.output.toStdString();
+    // The launcher's own warnings carry no source location, so its filter drops them.
     for (const char *own : {"load plugin", "qobject_cast plugin", "srcDir is Empty",
-                            "start upgrade failed!", "copy file", "delete file"})
+                            "start upgrade failed!", "copy file", "delete file"}) {
         EXPECT_FALSE(printLog.contains(own)) << printLog.toStdString();
+        EXPECT_FALSE(result.output.contains(own)) << result.output.toStdString();
+    }
 }
 
 const LaunchCase kLaunchCases[] = {
