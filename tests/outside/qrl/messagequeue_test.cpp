@@ -160,7 +160,7 @@ private:
     }
 };
 
-// Its handler touches nothing of its own, so the base may stop it during destruction.
+// A queue that still holds messages when it is destroyed.
 class BareQueue : public qrl::DMessageQueueTpl<BareQueue>
 {
 public:
@@ -171,6 +171,9 @@ public:
     }
 
     std::atomic<int> handled{0};
+
+protected:
+    ~BareQueue() override { Stop(); }
 
 private:
     void onRecord(qrl::DMessage *) { ++handled; }
@@ -377,7 +380,7 @@ TEST_F(MessageQueueTest, DestroyingAQueueReleasesWhatItHolds)
         qrl::DRefPtr<TestMessage> message(new TestMessage(kRecord));
         running->PushMsg(message.get());
     }
-    running.reset(); // stops its thread on the way out and drops what is left
+    running.reset(); // drops what is left
 }
 
 } // namespace

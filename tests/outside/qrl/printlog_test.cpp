@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <qrl/qrl.h>
@@ -177,6 +178,57 @@ TEST_F(PrintLogTest, ReportsAFileThatCannotBeOpened)
     fs::create_directories(dir / "taken");
     log->SetFilePath((dir / "taken").string()); // a directory
     EXPECT_EQ(log->Log("a", 1, "f", "", 4, "%s", "lost"), -1);
+}
+
+// Runs the probe in cwd with QRL_PRINTLOG set to logPath, or unset when logPath is null.
+int runProbe(const fs::path &cwd, const char *logPath, const char *text)
+{
+    // Everything the child needs is made before the fork: it only changes folder and execs.
+    std::vector<std::string> environment;
+    for (char **entry = environ; *entry; ++entry) {
+        if (std::string(*entry).rfind("QRL_PRINTLOG=", 0) != 0)
+            environment.emplace_back(*entry);
+    }
+    if (logPath)
+        environment.push_back(std::string("QRL_PRINTLOG=") + logPath);
+    std::vector<char *> envp;
+    for (std::string &entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const std::string probe = PRINTLOG_PROBE;
+    std::string argument = text;
+    char *argv[] = {const_cast<char *>(probe.c_str()), argument.data(), nullptr};
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::chdir(cwd.c_str()) == 0)
+            ::execve(argv[0], argv, envp.data());
+        ::_exit(121);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+std::string readAll(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(PrintLogTest, WritesUnderTheWorkingDirectoryOrWhereTheEnvironmentSays)
+{
+    fs::create_directories(dir / "cwd");
+    ASSERT_EQ(runProbe(dir / "cwd", nullptr, "by default"), 0);
+    EXPECT_NE(readAll(dir / "cwd" / "Log" / "print.log").find(": by default\n"), std::string::npos);
+
+    const fs::path chosen = dir / "elsewhere" / "mine.log";
+    ASSERT_EQ(runProbe(dir / "cwd", chosen.c_str(), "as told"), 0);
+    EXPECT_NE(readAll(chosen).find(": as told\n"), std::string::npos);
+    EXPECT_EQ(readAll(dir / "cwd" / "Log" / "print.log").find("as told"), std::string::npos);
 }
 
 } // namespace

@@ -177,6 +177,9 @@ private:
 // A message queue with its own thread. After Start() the thread hands every posted message to
 // ProcessMsg(), one at a time and in posting order. The queue holds a reference on each message
 // from PushMsg() until ProcessMsg() has returned; Stop() drops whatever was not handled.
+// The thread makes virtual calls into the object, so a derived class stops the queue in its own
+// destructor (or before the last release); the base can only stop it once the derived parts are
+// gone.
 class QRL_EXPORT DMessageQueue : public virtual DRefObj
 {
 public:
