@@ -5,7 +5,7 @@
 //   latency from callback entry to listener call at 10,000 events/s and a 100,000 event burst,
 //   the cost of one supervision and one reconnection pass over 10,000 records, the callback
 //   latency while such passes run, and the library's own cost per OpenVideo and CloseVideo.
-// Usage: bench_streammanager [--quick]
+// Usage: bench_streammanager [--quick] [--passes]   (--passes: only the pass costs)
 #include "barequeue.h"
 
 #include <brevant/simsdk.h>
@@ -226,17 +226,23 @@ void reportThroughput()
         double bareRate = 0;
         std::uint64_t engineLost = 0;
         std::uint64_t bareLost = 0;
-        {
-            EngineRig rig;
-            throughput(rig, threads, events / 10, &engineLost); // warm-up
-            engineRate = throughput(rig, threads, events, &engineLost);
+        // The machine is shared, so each side gets a warm-up and then its best of three runs,
+        // alternating between the two.
+        EngineRig engine;
+        BareRig bare;
+        std::uint64_t warmupLost = 0;
+        throughput(engine, threads, events / 10, &warmupLost);
+        engineLost += warmupLost;
+        throughput(bare, threads, events / 10, &warmupLost);
+        bareLost += warmupLost;
+        for (int run = 0; run < 3; ++run) {
+            std::uint64_t lost = 0;
+            engineRate = std::max(engineRate, throughput(engine, threads, events, &lost));
+            engineLost += lost;
+            bareRate = std::max(bareRate, throughput(bare, threads, events, &lost));
+            bareLost += lost;
         }
-        {
-            BareRig rig;
-            throughput(rig, threads, events / 10, &bareLost);
-            bareRate = throughput(rig, threads, events, &bareLost);
-        }
-        std::printf("throughput, %d SDK thread%s, %d open streams, %llu events:\n"
+        std::printf("throughput, %d SDK thread%s, %d open streams, %llu events (best of 3):\n"
                     "  engine     %8.3f M events/s (lost %llu)\n"
                     "  bare queue %8.3f M events/s (lost %llu)\n",
                     threads, threads > 1 ? "s" : "", kStreams,
@@ -258,17 +264,21 @@ void reportLatency()
         pacedLatency(rig, 10000, 1000, rig.ids[0]);
         engine = pacedLatency(rig, 10000, events, rig.ids[0]);
         engineBurst = burstMs(rig, 100000);
+        for (int run = 0; run < 2; ++run)
+            engineBurst = std::min(engineBurst, burstMs(rig, 100000));
     }
     {
         BareRig rig;
         pacedLatency(rig, 10000, 1000, 0);
         bare = pacedLatency(rig, 10000, events, 0);
         bareBurst = burstMs(rig, 100000);
+        for (int run = 0; run < 2; ++run)
+            bareBurst = std::min(bareBurst, burstMs(rig, 100000));
     }
     std::printf("latency, callback entry to listener call, 10,000 events/s, %d events:\n"
                 "  engine     p50 %7.2f us  p99 %7.2f us  max %8.2f us\n"
                 "  bare queue p50 %7.2f us  p99 %7.2f us  max %8.2f us\n"
-                "burst of 100,000 events, first send to last listener call:\n"
+                "burst of 100,000 events, first send to last listener call (best of 3):\n"
                 "  engine     %7.2f ms\n"
                 "  bare queue %7.2f ms\n",
                 events, engine.p50us, engine.p99us, engine.maxus, bare.p50us, bare.p99us,
@@ -312,6 +322,7 @@ void reportPasses()
     double quietUs = 0;
     double delayUs = 0;
     double reconnectUs = 0;
+    std::size_t reopens = 0;
     {
         // Supervision over 10,000 opening streams, first too young to report, then slow.
         EngineRig rig(0);
@@ -352,6 +363,7 @@ void reportPasses()
             rig.sdk.ClearCalls();
             rig.sdk.ScriptOpenResults(refusals);
             reconnect.push_back(timedPeriod(rig, kPeriod));
+            reopens = rig.sdk.Calls().size();
         }
         reconnectUs = medianUs(reconnect);
         rig.component->UnInit();
@@ -362,8 +374,8 @@ void reportPasses()
                 "  baseline, no records                  %9.1f us\n"
                 "  supervision, all younger than 3 s      %9.1f us\n"
                 "  supervision, all slow (10,000 reports) %9.1f us\n"
-                "  reconnection, all refused at once      %9.1f us\n",
-                kRecords, emptyUs, quietUs, delayUs, reconnectUs);
+                "  reconnection, all refused at once      %9.1f us (%zu reopen requests)\n",
+                kRecords, emptyUs, quietUs, delayUs, reconnectUs, reopens);
 }
 
 // Callback latency at 10,000 events/s while supervision and reconnection passes over 10,000
@@ -473,6 +485,10 @@ int main(int argc, char **argv)
             g_quick = true;
     }
     std::printf("bench_streammanager (%u hardware threads)\n", std::thread::hardware_concurrency());
+    if (argc > 1 && std::strcmp(argv[argc - 1], "--passes") == 0) {
+        reportPasses();
+        return 0;
+    }
     reportThroughput();
     reportLatency();
     reportPasses();

@@ -457,6 +457,18 @@ void CRealStream::OnSdkCloseVideo(qrl::DMessage *message)
         reportId = it->second->id;
         owner = it->second->owner;
         connections.erase(it);
+        // A reopened stream leaves its reconnection record behind so that the host can still
+        // close it by the id it first knew. Once the SDK has closed the stream that record has
+        // nothing left to close; kept, it would grow the table with every reconnection and take
+        // the open answer of a later stream that the SDK gives the same id for a reopen answer.
+        if (!reconnections.empty()) {
+            for (auto re = reconnections.begin(); re != reconnections.end(); ++re) {
+                if (re->second->reconnecting == 1 && re->second->id == streamId) {
+                    reconnections.erase(re);
+                    break;
+                }
+            }
+        }
     } else if (auto re = reconnections.find(streamId); re != reconnections.end()) {
         reportId = re->second->originalId;
         owner = re->second->owner;

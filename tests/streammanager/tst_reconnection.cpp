@@ -201,6 +201,32 @@ TEST_F(Reconnection, SdkCloseOfAWaitingStreamIsReportedWithItsOriginalId)
     EXPECT_TRUE(callsOf(KvSdk::SimCall::Open).empty());
 }
 
+// The SDK may hand out an id again once its stream is closed; the reopened stream's left-behind
+// record must not take the new stream's open answer for a reopen answer.
+TEST_F(Reconnection, SdkCloseOfAReopenedStreamEndsItsReconnection)
+{
+    ASSERT_EQ(openAndFail(76), 76);
+    sdk.ScriptOpenResults({77});
+    pass();
+    EXPECT_CALL(listener, OnReconnect(0, 76, 77, kOwner));
+    sdk.EmitOpenResult(77, 0);
+    drain();
+    EXPECT_CALL(listener, OnCloseVideo(0, 77, kOwner));
+    sdk.EmitClosed(77, 0);
+    drain();
+    ASSERT_TRUE(Mock::VerifyAndClearExpectations(&listener));
+
+    sdk.ClearCalls();
+    ASSERT_EQ(open(77, kOwner, "2000$0$9"), 77);
+    EXPECT_CALL(listener, OnOpenVideo(0, 77, kOwner));
+    sdk.EmitOpenResult(77, 0);
+    drain();
+    // Closing by the first id finds nothing to close any more.
+    EXPECT_EQ(component->CloseVideo(76), 0);
+    drain();
+    EXPECT_THAT(closedIds(), UnorderedElementsAre(76));
+}
+
 // A stream whose first id is 0 keeps 0 as the id the host knows, through failed reopens.
 TEST_F(Reconnection, FirstIdZeroStaysTheOriginalId)
 {
