@@ -331,7 +331,9 @@ void CRealStream::OnDisconnect(qrl::DMessage *message)
         if (it->second->id == id || it->second->originalId == id) {
             const int currentId = it->second->id;
             reconnections.erase(it);
-            if (module)
+            // The host's CloseVideo has closed the id it named already; closing it a second time
+            // could hit a stream that the SDK has meanwhile opened under the same id.
+            if (module && currentId != id)
                 module->CloseRealVideo(static_cast<std::int64_t>(currentId));
             break;
         }
