@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,9 +26,10 @@ class PrintLogTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_'); // rows of a table are "Test/Row"
         dir = fs::temp_directory_path()
-              / ("qrl_printlog_" + std::to_string(::getpid()) + "_"
-                 + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+              / ("qrl_printlog_" + std::to_string(::getpid()) + "_" + name);
         fs::remove_all(dir);
         log = qrl::DPrintLog::instance();
         previousPath = log->FilePath();
