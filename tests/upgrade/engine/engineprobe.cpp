@@ -61,6 +61,7 @@ int main(int argc, char **argv)
         const bool started = upgrade.isRunning() || upgrade.isFinished();
         upgrade.wait();
         std::printf("started %d\n", started ? 1 : 0);
+        std::fflush(stdout);
         return 0;
     }
     if (job == "download" && args.size() >= 3 && args.size() % 2 == 1) {
@@ -109,6 +110,7 @@ int main(int argc, char **argv)
         upgrade.wait();
         std::printf("steps %d\n", *steps);
         std::printf("result %d\n", result);
+        std::fflush(stdout);
         return 0;
     } else {
         return usage();
@@ -116,5 +118,6 @@ int main(int argc, char **argv)
     upgrade.start();
     upgrade.wait();
     std::printf("result %d\n", result);
+    std::fflush(stdout);
     return 0;
 }
