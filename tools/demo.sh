@@ -72,8 +72,8 @@ echo "staged" >"$prog/Tmp/Packet/Upgrade/version.txt"
 printf '3\n2\n' >"$prog/mainframe-script.txt"
 
 set +e
-(cd "$work" && "$prog/Norvane" -crash)
-code=$?
+(cd "$work" && "$prog/Norvane" -crash) 2>&1 | sed 's/^/  said: /'
+code=${PIPESTATUS[0]}
 set -e
 show_runs "$prog"
 echo "  exit code: $code"
@@ -91,6 +91,8 @@ else
 fi
 echo "  debug log:"
 sed 's/^/    /' "$prog/Log/debug.log"
+echo "  print log (the launcher's own warnings and framework noise are filtered out):"
+sed 's/^/    /' "$prog/Log/print.log"
 
 echo
 echo "== 2. no arguments; the run asks for a restart, the new instance ends normally"
@@ -98,8 +100,8 @@ prog="$work/two/Program"
 stage "$prog"
 printf '1\n0\n' >"$prog/mainframe-script.txt"
 set +e
-(cd "$work" && "$prog/Norvane")
-code=$?
+(cd "$work" && "$prog/Norvane") 2>&1 | sed 's/^/  said: /'
+code=${PIPESTATUS[0]}
 set -e
 for _ in $(seq 500); do
     [ "$(wc -l <"$prog/mainframe-record.jsonl")" -ge 2 ] && break
