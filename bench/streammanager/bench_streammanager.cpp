@@ -5,7 +5,8 @@
 //   latency from callback entry to listener call at 10,000 events/s and a 100,000 event burst,
 //   the cost of one supervision and one reconnection pass over 10,000 records, the callback
 //   latency while such passes run, and the library's own cost per OpenVideo and CloseVideo.
-// Usage: bench_streammanager [--quick] [--passes]   (--passes: only the pass costs)
+// Usage: bench_streammanager [--quick] [--throughput] [--latency] [--passes] [--ops]
+// (without a section name every section runs; --quick runs fewer events)
 #include "barequeue.h"
 
 #include <brevant/simsdk.h>
@@ -57,8 +58,11 @@ public:
             if (k < latencies.size())
                 latencies[k] = nowNs() - sentAt[k];
         }
-        lastFrameAt.store(nowNs(), std::memory_order_relaxed);
-        frames.fetch_add(1, std::memory_order_release);
+        // Reading the clock only for the awaited last event keeps the listener itself cheap.
+        const std::uint64_t seen = frames.load(std::memory_order_relaxed) + 1;
+        if (seen == awaited.load(std::memory_order_relaxed))
+            lastFrameAt.store(nowNs(), std::memory_order_relaxed);
+        frames.store(seen, std::memory_order_release);
         return 0;
     }
     int OnOpenDelay(int, std::intptr_t) override { return count(delays); }
@@ -77,6 +81,7 @@ public:
     std::atomic<std::uint64_t> timeouts{0};
     std::atomic<std::uint64_t> other{0};
     std::atomic<std::int64_t> lastFrameAt{0};
+    std::atomic<std::uint64_t> awaited{0}; // the count whose arrival time is wanted
     std::atomic<std::int64_t> barrierAt{0};
     int barrierId = -1;
     const std::int64_t *sentAt = nullptr; // per event, written before the event is sent
@@ -140,6 +145,7 @@ double throughput(Rig &rig, int threads, std::uint64_t events, std::uint64_t *lo
 {
     const std::uint64_t before = rig.listener.frames.load();
     const std::uint64_t perThread = events / threads;
+    rig.listener.awaited = before + perThread * threads;
     std::vector<std::thread> senders;
     const std::int64_t start = nowNs();
     for (int t = 0; t < threads; ++t) {
@@ -208,6 +214,7 @@ template <typename Rig>
 double burstMs(Rig &rig, int events)
 {
     rig.listener.frames = 0;
+    rig.listener.awaited = static_cast<std::uint64_t>(events);
     KvSdk::RealNotifyReceiveFirstFrameMsg message = firstFrame(0);
     const std::int64_t start = nowNs();
     for (int k = 0; k < events; ++k) {
@@ -480,19 +487,31 @@ void reportOperations()
 
 int main(int argc, char **argv)
 {
+    // Sections to run; all of them unless some are named.
+    bool throughputOnly = false, latencyOnly = false, passesOnly = false, opsOnly = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
             g_quick = true;
+        else if (std::strcmp(argv[i], "--throughput") == 0)
+            throughputOnly = true;
+        else if (std::strcmp(argv[i], "--latency") == 0)
+            latencyOnly = true;
+        else if (std::strcmp(argv[i], "--passes") == 0)
+            passesOnly = true;
+        else if (std::strcmp(argv[i], "--ops") == 0)
+            opsOnly = true;
     }
+    const bool all = !throughputOnly && !latencyOnly && !passesOnly && !opsOnly;
     std::printf("bench_streammanager (%u hardware threads)\n", std::thread::hardware_concurrency());
-    if (argc > 1 && std::strcmp(argv[argc - 1], "--passes") == 0) {
+    if (all || throughputOnly)
+        reportThroughput();
+    if (all || latencyOnly)
+        reportLatency();
+    if (all || passesOnly)
         reportPasses();
-        return 0;
-    }
-    reportThroughput();
-    reportLatency();
-    reportPasses();
-    reportLatencyDuringPasses();
-    reportOperations();
+    if (all || latencyOnly || passesOnly)
+        reportLatencyDuringPasses();
+    if (all || opsOnly)
+        reportOperations();
     return 0;
 }
