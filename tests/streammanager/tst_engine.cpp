@@ -4,6 +4,8 @@
 
 #include <climits>
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace streamtest;
 using ::testing::_;
@@ -183,6 +185,26 @@ TEST_F(StreamFixture, ListenersAreCalledInAddressOrderOnce)
     EXPECT_CALL(high, OnFirstFrame(0, id, kOwner));
     sdk.EmitFirstFrame(id);
     drain();
+}
+
+TEST_F(StreamFixture, ListenersAreCalledOnTheQueueThreadOnly)
+{
+    StrictMock<MockListener> listener;
+    ASSERT_EQ(component->AddListener(&listener, kOwner), 0);
+    std::vector<std::thread::id> threads;
+    auto note = [&](auto...) {
+        threads.push_back(std::this_thread::get_id());
+        return 0;
+    };
+    EXPECT_CALL(listener, OnOpenVideo(0, 34, kOwner)).WillOnce(note);
+    EXPECT_CALL(listener, OnOpenDelay(34, kOwner)).WillOnce(note);
+    ASSERT_EQ(open(34), 34);
+    sdk.EmitOpenResult(34, 0);
+    drain();
+    pass();
+    ASSERT_EQ(threads.size(), 2u);
+    EXPECT_NE(threads[0], std::this_thread::get_id());
+    EXPECT_EQ(threads[0], threads[1]) << "SDK events and timer passes share one thread";
 }
 
 TEST_F(StreamFixture, SecondAddKeepsTheFirstOwnerAndRemoveIgnoresTheOwner)
