@@ -41,7 +41,7 @@ constexpr int kStreams = 1000;
 bool g_quick = false;
 
 // Counts first frames and, when asked, stamps each call against the time its event was sent.
-class BenchListener : public DCM::IRealStreamListener
+class BenchListener final : public DCM::IRealStreamListener
 {
 public:
     int OnOpenVideo(int, int, std::intptr_t) override { return count(other); }

@@ -342,8 +342,8 @@ void CRealStream::OnDisconnect(qrl::DMessage *message)
 
 void CRealStream::OnReconnectCheck(qrl::DMessage *)
 {
-    for (auto &[key, record] : reconnections) {
-        (void)key;
+    for (auto &entry : reconnections) {
+        ReConnectInfo *record = entry.second.get();
         if (record->reconnecting == 1)
             continue;
         const int result = openOnModule(record->sourceId.c_str(), record->mode, record->channelMode,
@@ -361,7 +361,8 @@ void CRealStream::OnOpenCheck(qrl::DMessage *)
     if (connections.empty())
         return;
     const std::int64_t now = qrl::DTime::GetTime();
-    for (const auto &[id, record] : connections) {
+    for (const auto &entry : connections) {
+        const ConnectInfo *record = entry.second.get();
         if (record->openTime == 0)
             continue;
         const std::int64_t elapsed = now - record->openTime;
@@ -380,7 +381,6 @@ void CRealStream::OnOpenCheck(qrl::DMessage *)
             });
             CloseVideo(recordId);
         }
-        (void)id;
     }
 }
 
@@ -392,8 +392,8 @@ void CRealStream::OnSdkOpenVideo(qrl::DMessage *message)
     const int streamId = info->sdkMessage->sequence;
     const int result = info->sdkMessage->result;
 
-    for (auto &[key, record] : reconnections) {
-        (void)key;
+    for (auto &entry : reconnections) {
+        ReConnectInfo *record = entry.second.get();
         if (record->reconnecting != 1 || record->id != streamId)
             continue;
         if (result != 0) {

@@ -30,7 +30,7 @@ constexpr int kBarrierId = 900000;
 
 // Hears the barrier stream's first frames. As the queue handles messages in posting order, a
 // first frame emitted after some work has been posted arrives only once that work is done.
-class BarrierListener : public DCM::IRealStreamListener
+class BarrierListener final : public DCM::IRealStreamListener
 {
 public:
     int OnOpenVideo(int, int, std::intptr_t) override { return 0; }

@@ -20,7 +20,7 @@ namespace {
 constexpr std::intptr_t kTarget = 0x1000;
 
 // Counts its calls and every call that arrives while it is not registered.
-class CheckedListener : public DCM::IRealStreamListener
+class CheckedListener final : public DCM::IRealStreamListener
 {
 public:
     std::atomic<bool> registered{false};
