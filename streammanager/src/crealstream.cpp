@@ -340,6 +340,8 @@ void CRealStream::OnDisconnect(qrl::DMessage *message)
     }
 }
 
+// Every waiting record gets one reopen request per period, for as long as it waits. Its
+// originalId was fixed when the record was made, so it is not looked at here.
 void CRealStream::OnReconnectCheck(qrl::DMessage *)
 {
     for (auto &entry : reconnections) {
