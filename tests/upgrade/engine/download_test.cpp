@@ -49,7 +49,7 @@ protected:
         m_upgrade.setDownloadModuleVersion(list);
         m_upgrade.setRunMode(2);
         m_upgrade.start();
-        ASSERT_TRUE(m_upgrade.wait(60000));
+        ASSERT_TRUE(m_end.wait(60000));
         QCoreApplication::processEvents();
         for (const QList<QVariant> &args : m_spy) {
             m_status.append(
@@ -79,6 +79,7 @@ protected:
     MessageLog m_log;
     HttpServer m_server;
     CUpgrade m_upgrade;
+    JobEnd m_end{m_upgrade};
     QSignalSpy m_spy{&m_upgrade, &CUpgrade::signalGetUpgradePacketStatus};
     QVector<Status> m_status;
 };

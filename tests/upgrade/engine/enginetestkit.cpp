@@ -34,6 +34,28 @@ QtMessageHandler g_previous = nullptr;
 
 } // namespace
 
+JobEnd::JobEnd(QThread &thread)
+    : m_thread(thread)
+{
+    m_connection = QObject::connect(
+        &thread, &QThread::finished, &thread,
+        [this] { m_done.store(true, std::memory_order_release); }, Qt::DirectConnection);
+}
+
+JobEnd::~JobEnd()
+{
+    QObject::disconnect(m_connection);
+}
+
+bool JobEnd::wait(int timeoutMs)
+{
+    if (!m_thread.wait(timeoutMs)) {
+        return false;
+    }
+    // finished is emitted before wait returns, so the flag is up already.
+    return m_done.exchange(false, std::memory_order_acq_rel);
+}
+
 MessageLog::MessageLog()
 {
     clear();

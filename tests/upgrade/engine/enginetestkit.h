@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QVector>
 
 #include <atomic>
@@ -29,6 +30,23 @@ class Server;
 } // namespace httplib
 
 namespace EngineTest {
+
+// Waits for the end of a job of a thread. Qt's own hand-over in QThread::wait is invisible to a
+// race checker when Qt itself is not instrumented, so the end of the thread is also passed on
+// through an atomic flag set from its finished signal: what the job wrote is then visibly
+// ordered before the test reads it.
+class JobEnd
+{
+public:
+    explicit JobEnd(QThread &thread);
+    ~JobEnd();
+    bool wait(int timeoutMs);
+
+private:
+    QThread &m_thread;
+    QMetaObject::Connection m_connection;
+    std::atomic<bool> m_done{false};
+};
 
 // Every Qt message of the process (any thread), in order, as type and text.
 class MessageLog

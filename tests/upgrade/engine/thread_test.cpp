@@ -115,7 +115,7 @@ protected:
     void runCheck()
     {
         CUpgrade::startGetUpdateModuleVersion(m_solution, &m_upgrade);
-        ASSERT_TRUE(m_upgrade.wait(30000));
+        ASSERT_TRUE(m_end.wait(30000));
         QCoreApplication::processEvents();
         ASSERT_EQ(m_spy.count(), 1);
         ASSERT_EQ(m_queued.size(), 1);
@@ -134,6 +134,7 @@ protected:
     MessageLog m_log;
     HttpServer m_server;
     CUpgrade m_upgrade;
+    JobEnd m_end{m_upgrade};
     QSignalSpy m_spy{&m_upgrade, &CUpgrade::signalGetUpdateModuleVersionFinish};
     // The same signal delivered queued to an object of this thread, as a host would get it.
     QObject m_receiver;
@@ -236,7 +237,7 @@ TEST_F(CheckJob, TimeOutsOfACheckStayForLaterJobs)
         m_upgrade.setRunMode(mode);
         m_upgrade.setTmpDir(m_dir.path() + "/Tmp");
         m_upgrade.start();
-        ASSERT_TRUE(m_upgrade.wait(30000));
+        ASSERT_TRUE(m_end.wait(30000));
         const HttpTimeOut timeOut = m_upgrade.httpTimeOut();
         EXPECT_EQ(timeOut.nConnectTimeOut, 5000);
         EXPECT_EQ(timeOut.nLowSpeedLimit, 512);
@@ -275,7 +276,7 @@ TEST_F(CheckJob, SecondStartWhileAJobRunsOnlyLogs)
         release = true;
     }
     cv.notify_all();
-    ASSERT_TRUE(m_upgrade.wait(30000));
+    ASSERT_TRUE(m_end.wait(30000));
     QCoreApplication::processEvents();
     ASSERT_EQ(m_spy.count(), 1);
     EXPECT_EQ(idsOf(needUpgrade()), QStringList({"A"}));
@@ -300,9 +301,10 @@ TEST(EngineModes, ModesWithoutAJobEmitNothing)
         QSignalSpy check(&upgrade, &CUpgrade::signalGetUpdateModuleVersionFinish);
         QSignalSpy download(&upgrade, &CUpgrade::signalGetUpgradePacketStatus);
         QSignalSpy install(&upgrade, &CUpgrade::signalUpgradeFinish);
+        JobEnd end(upgrade);
         upgrade.setRunMode(mode);
         upgrade.start();
-        ASSERT_TRUE(upgrade.wait(10000));
+        ASSERT_TRUE(end.wait(10000));
         QCoreApplication::processEvents();
         EXPECT_EQ(check.count() + download.count() + install.count(), 0) << "mode " << mode;
     }
@@ -314,7 +316,7 @@ TEST(EngineModes, DestroyingARunningEngineStopsItsDownloadAndWaits)
     HttpServer server;
     server.put("big.7z", std::string(64 * 1024 * 1024, 'x'));
     QTemporaryDir dir;
-    bool ended = false;
+    std::atomic<bool> ended{false};
     {
         CUpgrade upgrade;
         upgrade.setTmpDir(dir.path() + "/Tmp");
