@@ -283,11 +283,15 @@ int CRealStream::SdkMessageCallback(int sdkArg, KvSdk::KVSDKCBMessage *message, 
     default:
         break;
     }
-    qrl::DRefPtr<CallbackInfo> info(new CallbackInfo(message->type));
+    // The queue takes the one reference the event needs. Holding one of our own as well would
+    // cost this hot path two more atomic updates, the second racing the queue thread for the
+    // same cache line; if the queue refuses the message, a reference taken then frees it.
+    auto *info = new CallbackInfo(message->type);
     copySdkMessage(*info, *message);
     info->sdkArg = sdkArg;
     info->user = user;
-    static_cast<CRealStream *>(user)->PushMsg(info.get());
+    if (static_cast<CRealStream *>(user)->PushMsg(info) != 0)
+        qrl::DRefPtr<CallbackInfo> dropped(info);
     return 0;
 }
 
