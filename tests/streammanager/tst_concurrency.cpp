@@ -96,6 +96,11 @@ TEST(RealStreamConcurrency, HostsSdkTimerAndListenersTogether)
                     component->CloseVideo(id);
                     break;
                 }
+                // Answers for earlier ids, some of which belong to reopen requests by now.
+                const int earlier = static_cast<int>(random() % static_cast<unsigned>(id + 1));
+                sdk.EmitOpenResult(earlier, random() % 3 ? 0 : -1);
+                if (random() % 4 == 0)
+                    sdk.EmitClosed(earlier, 0);
                 if (i % 50 == 0)
                     component->SetReconnectInterval(1 + static_cast<int>(random() % 3));
                 sdk.EmitUnknown(4242);
