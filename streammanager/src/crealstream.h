@@ -90,6 +90,7 @@ public:
     void copyMessage(const Message &message)
     {
         static_assert(sizeof(Message) <= sizeof(storage) && alignof(Message) <= alignof(Storage));
+        sdkMessage.reset(); // the storage holds one message at a time
         sdkMessage.reset(new (&storage) Message(message));
     }
 
