@@ -111,7 +111,9 @@ UpgradeOpError CUpgrade::downloadUpgradePacket(const QVector<ModuleVersion> &lis
                 m_fileDownload.close();
             }
             m_fileDownload.setFileName(archive);
-            if (!m_fileDownload.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            // Unbuffered: each block goes straight into the file, without a copy of its own.
+            if (!m_fileDownload.open(QIODevice::WriteOnly | QIODevice::Truncate
+                                     | QIODevice::Unbuffered)) {
                 return UpgradeOpWriteFileFailed;
             }
             const DonwloadFileParam param{&writeToEngine, this, nullptr};
