@@ -58,9 +58,10 @@ demo)
     ;;
 bench)
     install_missing
-    cmake --preset default -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build --preset default -j "$(nproc)"
-    for b in build/default/bin/bench_*; do
+    # A Release tree of its own, so the test tree keeps its build type.
+    cmake --preset default -B build/bench -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build/bench -j "$(nproc)"
+    for b in build/bench/bin/bench_*; do
         [ -x "$b" ] || continue
         echo "== $b"
         "$b" "$@"
@@ -68,7 +69,7 @@ bench)
     for s in bench/*/run.sh; do
         [ -x "$s" ] || continue
         echo "== $s"
-        "$s" build/default
+        "$s" build/bench
     done
     ;;
 fuzz)
@@ -77,8 +78,17 @@ fuzz)
     secs="${1:-60}"
     for f in build/fuzz/bin/fuzz_*; do
         [ -x "$f" ] || continue
-        echo "== $f for ${secs}s"
-        "$f" -max_total_time="$secs" -print_final_stats=1
+        name="$(basename "$f")"
+        seeds="tests/fuzz/corpus/${name#fuzz_}"
+        dict="tests/fuzz/${name#fuzz_}.dict"
+        # The kept seeds stay as they are; the run grows a scratch copy.
+        corpus="$(mktemp -d)"
+        [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+        args=(-max_total_time="$secs" -print_final_stats=1)
+        [ -f "$dict" ] && args+=(-dict="$dict")
+        echo "== $name for ${secs}s"
+        "$f" "${args[@]}" "$corpus"
+        rm -rf "$corpus"
     done
     ;;
 *)

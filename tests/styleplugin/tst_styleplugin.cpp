@@ -140,6 +140,12 @@ struct RecordCase
     const QMetaObject *superClass;
 };
 
+// Keeps the row name, not its bytes, in test listings.
+void PrintTo(const RecordCase &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
 class StyleRecords : public ::testing::TestWithParam<RecordCase>
 {};
 
