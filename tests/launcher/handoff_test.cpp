@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "copydir.h"
 #include "cupgrade.h"
+#include "messagecapture.h"
 #include "outsidefiles.h"
 #include "testsupport.h"
 
@@ -14,9 +15,9 @@
 
 namespace {
 
-using LauncherTest::MessageCapture;
 using LauncherTest::readFile;
 using LauncherTest::writeFile;
+using TestSupport::MessageCapture;
 
 // Quoted as Qt's debug stream quotes a path.
 QString quoted(const QString &path)

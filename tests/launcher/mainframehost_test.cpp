@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "mainframehost.h"
+#include "messagecapture.h"
 #include "outsidefiles.h"
 #include "testsupport.h"
 
@@ -15,9 +16,9 @@
 namespace {
 
 using LauncherTest::copyFile;
-using LauncherTest::MessageCapture;
 using LauncherTest::readFile;
 using LauncherTest::writeFile;
+using TestSupport::MessageCapture;
 
 // The stand-in plug-in reads its script from, and records its runs into, a folder of the test.
 class MainFrameHost : public ::testing::Test
@@ -77,7 +78,7 @@ TEST_F(MainFrameHost, RunsWithTheApplicationNameAndPassesTheResultOn)
     EXPECT_EQ(runTexts(), (QStringList{"Norvane", "Norvane crash"}));
     EXPECT_EQ(QDir::cleanPath(loader.fileName()), QDir::cleanPath(pluginPath));
     // Only the plug-in's own messages, which carry their source location; the host said nothing.
-    for (const LauncherTest::CapturedMessage &message : capture.messages())
+    for (const TestSupport::CapturedMessage &message : capture.messages())
         EXPECT_TRUE(message.hasLocation) << message.text.toStdString();
 }
 

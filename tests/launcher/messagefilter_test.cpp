@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "messagecapture.h"
 #include "messagefilter.h"
 #include "testsupport.h"
 
@@ -15,9 +16,9 @@
 
 namespace {
 
-using LauncherTest::CapturedMessage;
-using LauncherTest::MessageCapture;
 using LauncherTest::readFile;
+using TestSupport::CapturedMessage;
+using TestSupport::MessageCapture;
 
 // Points the print log at a file of the test and puts a recording handler behind the filter.
 class MessageFilterTest : public ::testing::Test

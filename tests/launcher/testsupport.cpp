@@ -7,55 +7,6 @@
 
 namespace LauncherTest {
 
-namespace {
-
-std::mutex g_mutex;
-std::vector<CapturedMessage> g_messages;
-
-} // namespace
-
-MessageCapture::MessageCapture()
-{
-    clear();
-    m_previous = qInstallMessageHandler(&MessageCapture::handler);
-}
-
-MessageCapture::~MessageCapture()
-{
-    qInstallMessageHandler(m_previous);
-}
-
-void MessageCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_messages.push_back({type, text, context.file != nullptr});
-}
-
-void MessageCapture::clear()
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_messages.clear();
-}
-
-std::vector<CapturedMessage> MessageCapture::recorded()
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_messages;
-}
-
-std::vector<CapturedMessage> MessageCapture::messages() const
-{
-    return recorded();
-}
-
-QStringList MessageCapture::texts() const
-{
-    QStringList result;
-    for (const CapturedMessage &message : messages())
-        result << message.text;
-    return result;
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile file(path);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "qstringprint.h"
-#include "testservers.h"
+#include "rawserver.h"
+#include "testcerts.h"
 
 #include <hestal/hestal.h>
 #include <httplib.h>
@@ -16,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-using testing_servers::RawServer;
+using TestSupport::RawServer;
 
 namespace {
 
@@ -282,7 +283,7 @@ TEST_F(HttpTest, BadRequestsFailBeforeAnythingIsSent)
 
 TEST(HttpFailureTest, RefusedConnectionIsAnError)
 {
-    const int port = testing_servers::unusedPort();
+    const int port = TestSupport::unusedPort();
     ASSERT_GT(port, 0);
     Client client;
     EXPECT_EQ(client.http.GetInfo(QStringLiteral("http://127.0.0.1:%1/").arg(port), {}),
@@ -336,9 +337,9 @@ class HttpsTest : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_ca = new testing_servers::KeyPair(testing_servers::makeCa("Test Root"));
-        s_otherCa = new testing_servers::KeyPair(testing_servers::makeCa("Other Root"));
-        s_server = new testing_servers::KeyPair(testing_servers::makeServerCert(*s_ca));
+        s_ca = new TestSupport::KeyPair(TestSupport::makeCa("Test Root"));
+        s_otherCa = new TestSupport::KeyPair(TestSupport::makeCa("Other Root"));
+        s_server = new TestSupport::KeyPair(TestSupport::makeServerCert(*s_ca));
     }
     static void TearDownTestSuite()
     {
@@ -353,8 +354,8 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         m_caFile = m_dir.filePath(QStringLiteral("ca.pem"));
         m_otherCaFile = m_dir.filePath(QStringLiteral("other.pem"));
-        ASSERT_TRUE(testing_servers::writePem(s_ca->cert.get(), m_caFile.toStdString()));
-        ASSERT_TRUE(testing_servers::writePem(s_otherCa->cert.get(), m_otherCaFile.toStdString()));
+        ASSERT_TRUE(TestSupport::writePem(s_ca->cert.get(), m_caFile.toStdString()));
+        ASSERT_TRUE(TestSupport::writePem(s_otherCa->cert.get(), m_otherCaFile.toStdString()));
 
         m_server = std::make_unique<httplib::SSLServer>(s_server->cert.get(), s_server->key.get());
         ASSERT_TRUE(m_server->is_valid());
@@ -374,9 +375,9 @@ protected:
         return QStringLiteral("https://%1:%2/secure").arg(host).arg(m_runner.port());
     }
 
-    static testing_servers::KeyPair *s_ca;
-    static testing_servers::KeyPair *s_otherCa;
-    static testing_servers::KeyPair *s_server;
+    static TestSupport::KeyPair *s_ca;
+    static TestSupport::KeyPair *s_otherCa;
+    static TestSupport::KeyPair *s_server;
     QTemporaryDir m_dir;
     QString m_caFile;
     QString m_otherCaFile;
@@ -384,9 +385,9 @@ protected:
     ServerRunner<httplib::SSLServer> m_runner;
 };
 
-testing_servers::KeyPair *HttpsTest::s_ca = nullptr;
-testing_servers::KeyPair *HttpsTest::s_otherCa = nullptr;
-testing_servers::KeyPair *HttpsTest::s_server = nullptr;
+TestSupport::KeyPair *HttpsTest::s_ca = nullptr;
+TestSupport::KeyPair *HttpsTest::s_otherCa = nullptr;
+TestSupport::KeyPair *HttpsTest::s_server = nullptr;
 
 TEST_F(HttpsTest, UntrustedCertificateIsRefused)
 {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The server cluster file: writing, reading back, and every way a read or a write fails.
 #include "cupgrade.h"
+#include "debugtext.h"
 #include "messagecapture.h"
 #include "testfiles.h"
 
@@ -16,6 +17,7 @@
 #include <functional>
 #include <vector>
 
+using TestSupport::MessageCapture;
 using ZorGUI::ZorDomNodeResolve;
 
 namespace {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The solution information file: reading modules, the upgrade rule, updating and merging.
 #include "cupgrade.h"
+#include "debugtext.h"
 #include "messagecapture.h"
 #include "testfiles.h"
 
@@ -14,6 +15,7 @@
 
 #include <vector>
 
+using TestSupport::MessageCapture;
 using ZorGUI::ZorDomNodeResolve;
 
 namespace {

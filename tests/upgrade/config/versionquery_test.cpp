@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The version query against in-process upgrade servers over HTTP and HTTPS.
 #include "cupgrade.h"
+#include "debugtext.h"
 #include "fakeupgradeserver.h"
 #include "messagecapture.h"
 #include "testcerts.h"
@@ -17,6 +18,8 @@
 #include <memory>
 #include <vector>
 
+using TestSupport::MessageCapture;
+
 namespace {
 
 const char kPrefix[] = "/api/v2";
@@ -30,8 +33,8 @@ protected:
     static void SetUpTestSuite()
     {
         s_certDir = std::make_unique<QTemporaryDir>();
-        TestCertificates certs;
-        ASSERT_TRUE(makeTestCertificates(s_certDir->path(), certs));
+        TestSupport::TestCertificates certs;
+        ASSERT_TRUE(TestSupport::makeTestCertificates(s_certDir->path(), certs));
         CHttp::SetExtraCaFile(certs.caFile);
         s_http = std::make_unique<FakeUpgradeServer>(kPrefix, kKey);
         s_https = std::make_unique<FakeUpgradeServer>(kPrefix, kKey, certs.certFile.toStdString(),

@@ -76,7 +76,7 @@ protected:
     QTemporaryDir m_dir;
     QString m_tmp = m_dir.path() + "/Tmp";
     QString m_packet = m_tmp + "/Packet";
-    MessageLog m_log;
+    MessageCapture m_log;
     HttpServer m_server;
     CUpgrade m_upgrade;
     JobEnd m_end{m_upgrade};
@@ -97,7 +97,7 @@ TEST_F(DownloadJob, TwoPacketsAreFetchedUnpackedAndReportedInStepsOfMoreThanFive
 
     run({moduleOf(m_server.url("/files/first.7z"), megabytes(first.size())),
          moduleOf(m_server.url("/files/second.7z"), megabytes(second.size()))});
-    ASSERT_EQ(result(), UpgradeOpSuccess) << m_log.all().join('\n').toStdString();
+    ASSERT_EQ(result(), UpgradeOpSuccess) << m_log.texts().join('\n').toStdString();
 
     // The received bytes climb to exactly the declared total, so the values climb towards 80.
     const QVector<int> values = intermediate();
@@ -195,7 +195,7 @@ TEST_F(DownloadJob, AnArchiveTheExtractorRejectsStillCountsAsUnpacked)
     const QString args
         = QString("(\"x\", %1, %2, \"-aoa\")").arg(q(m_tmp + "/broken.7z"), q("-o" + m_packet));
     EXPECT_TRUE(m_log.contains("excute 7z  " + args + "  finished!"))
-        << m_log.all().join('\n').toStdString();
+        << m_log.texts().join('\n').toStdString();
 }
 
 namespace {
@@ -316,12 +316,12 @@ TEST(DownloadChecks, SpaceRuleAndDirectorySize)
     writeFile(dir.path() + "/sub/.deep/c", QByteArray(1000, 'c'));
     // A linked folder leading back up is not followed.
     ASSERT_TRUE(QFile::link(dir.path(), dir.path() + "/sub/loop"));
-    MessageLog log;
+    MessageCapture log;
     int count = 0;
     EXPECT_EQ(CUpgrade::getDirSize(dir.path(), count), 1115);
     EXPECT_EQ(count, 4);
     EXPECT_TRUE(log.contains(q(dir.path() + "/sub") + "  size is  1115"))
-        << log.all().join('\n').toStdString();
+        << log.texts().join('\n').toStdString();
     count = 7;
     EXPECT_EQ(CUpgrade::getDirSize(dir.path() + "/sub/b", count), 100);
     EXPECT_EQ(count, 1);

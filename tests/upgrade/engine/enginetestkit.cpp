@@ -3,14 +3,10 @@
 
 #include "outsidefiles.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
 #include <linux/fs.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
@@ -24,15 +20,6 @@
 #include <chrono>
 
 namespace EngineTest {
-
-namespace {
-
-QMutex g_messageMutex;
-QStringList g_messages;
-QStringList g_warnings;
-QtMessageHandler g_previous = nullptr;
-
-} // namespace
 
 JobEnd::JobEnd(QThread &thread)
     : m_thread(thread)
@@ -54,50 +41,6 @@ bool JobEnd::wait(int timeoutMs)
     }
     // finished is emitted before wait returns, so the flag is up already.
     return m_done.exchange(false, std::memory_order_acq_rel);
-}
-
-MessageLog::MessageLog()
-{
-    clear();
-    g_previous = qInstallMessageHandler(&MessageLog::handler);
-}
-
-MessageLog::~MessageLog()
-{
-    qInstallMessageHandler(g_previous);
-}
-
-void MessageLog::handler(QtMsgType type, const QMessageLogContext &, const QString &text)
-{
-    QMutexLocker lock(&g_messageMutex);
-    g_messages.append(text);
-    if (type == QtWarningMsg) {
-        g_warnings.append(text);
-    }
-}
-
-QStringList MessageLog::all() const
-{
-    QMutexLocker lock(&g_messageMutex);
-    return g_messages;
-}
-
-QStringList MessageLog::warnings() const
-{
-    QMutexLocker lock(&g_messageMutex);
-    return g_warnings;
-}
-
-bool MessageLog::contains(const QString &text) const
-{
-    return all().contains(text);
-}
-
-void MessageLog::clear()
-{
-    QMutexLocker lock(&g_messageMutex);
-    g_messages.clear();
-    g_warnings.clear();
 }
 
 HttpServer::HttpServer()
@@ -169,61 +112,21 @@ QString HttpServer::url(const QString &path) const
 }
 
 CutShortServer::CutShortServer(int connections)
-{
-    m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    ::bind(m_listen, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-    ::listen(m_listen, 4);
-    socklen_t len = sizeof addr;
-    ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&addr), &len);
-    m_port = ntohs(addr.sin_port);
-    const int listenFd = m_listen;
-    m_thread = std::thread([listenFd, connections] {
-        for (int i = 0; i < connections; ++i) {
-            pollfd pfd{listenFd, POLLIN, 0};
-            if (::poll(&pfd, 1, 10000) <= 0) {
-                return;
-            }
-            const int fd = ::accept(listenFd, nullptr, nullptr);
-            if (fd < 0) {
-                return;
-            }
-            // Read the request head (bounded), then promise 100000 bytes and send 1000.
-            std::string head;
-            char buf[1024];
-            while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
-                pollfd cfd{fd, POLLIN, 0};
-                if (::poll(&cfd, 1, 5000) <= 0) {
-                    break;
-                }
-                const ssize_t got = ::recv(fd, buf, sizeof buf, 0);
-                if (got <= 0) {
-                    break;
-                }
-                head.append(buf, static_cast<size_t>(got));
-            }
-            const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n"
-                                      "Content-Type: application/octet-stream\r\n\r\n"
-                                      + std::string(1000, 'x');
-            ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-            ::close(fd);
-        }
-    });
-}
+    : m_server(
+        [](int fd, const std::atomic<bool> &) {
+            // Promises 100000 bytes and sends 1000.
+            TestSupport::RawServer::sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n"
+                                                "Content-Type: application/octet-stream\r\n\r\n"
+                                                    + std::string(1000, 'x'));
+        },
+        connections)
+{}
 
-CutShortServer::~CutShortServer()
-{
-    ::shutdown(m_listen, SHUT_RDWR);
-    m_thread.join();
-    ::close(m_listen);
-}
+CutShortServer::~CutShortServer() = default;
 
 QString CutShortServer::url(const QString &path) const
 {
-    return QString("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+    return QString("http://127.0.0.1:%1%2").arg(m_server.port()).arg(path);
 }
 
 bool make7z(const QString &archive, const QString &workDir, const QStringList &entries,

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "messagecapture.h"
+#include "rawserver.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QMutex>
@@ -48,20 +51,7 @@ private:
     std::atomic<bool> m_done{false};
 };
 
-// Every Qt message of the process (any thread), in order, as type and text.
-class MessageLog
-{
-public:
-    MessageLog();
-    ~MessageLog();
-    QStringList all() const;
-    QStringList warnings() const;
-    bool contains(const QString &text) const;
-    void clear();
-
-private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &text);
-};
+using TestSupport::MessageCapture;
 
 // How the engine's debug stream shows a text value.
 inline QString q(const QString &text)
@@ -108,9 +98,7 @@ public:
     QString url(const QString &path) const;
 
 private:
-    int m_listen = -1;
-    int m_port = 0;
-    std::thread m_thread;
+    TestSupport::RawServer m_server;
 };
 
 // Runs the extractor to make an archive of entries (paths relative to workDir) with extra flags.

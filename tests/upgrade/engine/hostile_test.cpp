@@ -190,7 +190,7 @@ TEST_P(PacketLinkTest, UnpackingRefusesLinksToFolders)
     const QString archive = work.path() + "/a.7z";
     ASSERT_TRUE(make7z(archive, work.path() + "/in", {"real", "link"}, {"-snl"}));
     const QString out = work.path() + "/out";
-    MessageLog log;
+    MessageCapture log;
     EXPECT_EQ(CUpgrade::do7z(SEVENZIP_EXE, archive, out), GetParam().accepted);
     if (!GetParam().accepted) {
         EXPECT_EQ(log.warnings(),

@@ -41,7 +41,7 @@ protected:
     QString m_src = m_dir.path() + "/src";
     QString m_dst = m_dir.path() + "/dst";
     QString m_bak = m_dir.path() + "/bak";
-    MessageLog m_log;
+    MessageCapture m_log;
 };
 
 } // namespace
@@ -219,7 +219,7 @@ protected:
     QString m_root = m_dir.path() + "/root";
     QString m_home = m_dir.path() + "/home";
     QString m_solution = m_home + "/Solution.xml";
-    MessageLog m_log;
+    MessageCapture m_log;
 };
 
 } // namespace
@@ -240,7 +240,7 @@ TEST_F(SolutionPacket, WithoutTheSolutionFileInThePacketNothingIsTouched)
     const QMap<QString, QByteArray> before = treeDigest(m_dir.path());
     EXPECT_EQ(CUpgrade::upgradeSolutionPacket(m_root + "/", m_solution), UpgradeOpNoPacket);
     EXPECT_EQ(treeDigest(m_dir.path()), before);
-    EXPECT_TRUE(m_log.all().isEmpty());
+    EXPECT_TRUE(m_log.texts().isEmpty());
 }
 
 TEST_F(SolutionPacket, AFailedCopyIsRolledBackAndRestored)

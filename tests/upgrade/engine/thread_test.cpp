@@ -131,7 +131,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    MessageLog m_log;
+    MessageCapture m_log;
     HttpServer m_server;
     CUpgrade m_upgrade;
     JobEnd m_end{m_upgrade};
@@ -270,7 +270,7 @@ TEST_F(CheckJob, SecondStartWhileAJobRunsOnlyLogs)
     ASSERT_TRUE(m_upgrade.isRunning());
     const QString other = writeSolutionFile(m_dir.path() + "/other", {{"A", 1, 1}});
     CUpgrade::startGetUpdateModuleVersion(other, &m_upgrade);
-    EXPECT_EQ(m_log.all().last(), "last upgrade is running now");
+    EXPECT_EQ(m_log.texts().last(), "last upgrade is running now");
     {
         std::lock_guard<std::mutex> lock(mutex);
         release = true;
