@@ -214,6 +214,8 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    // Larger blocks mean fewer writer calls and writes for big packets.
+    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
     if (failOnStatus)
         curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
     if (!caFile.isEmpty()) {
