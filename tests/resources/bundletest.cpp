@@ -189,6 +189,16 @@ ParsedXml parseWith(QXmlStreamReader &reader)
 }
 } // namespace
 
+QStringList ParsedXml::rootChildNames() const
+{
+    QStringList names;
+    for (const Element &e : elements) {
+        if (e.parent == 0)
+            names << e.name;
+    }
+    return names;
+}
+
 ParsedXml parseXml(const QByteArray &bytes)
 {
     QXmlStreamReader reader(bytes);

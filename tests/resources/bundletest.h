@@ -54,6 +54,7 @@ struct ParsedXml
 
     QString path(int index) const; // "Root/Child/..." of an element
     QVector<int> find(const QString &path) const;
+    QStringList rootChildNames() const; // names of the root's child elements, in order
 };
 ParsedXml parseXml(const QByteArray &bytes);
 ParsedXml parseXml(const QString &text);

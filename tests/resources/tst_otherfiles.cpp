@@ -193,11 +193,7 @@ TEST(BackupList, EveryItemHasARelativePathAndAName)
     EXPECT_TRUE(xml.elements.first().attributes.isEmpty());
     EXPECT_TRUE(xml.onlyWhitespaceText);
 
-    QStringList sections;
-    for (const Element &e : xml.elements) {
-        if (e.parent == 0)
-            sections << e.name;
-    }
+    const QStringList sections = xml.rootChildNames();
     EXPECT_EQ(sections, QStringList({QStringLiteral("SystemSetting"), QStringLiteral("NormalData"),
                                      QStringLiteral("Folder")}));
 
@@ -261,11 +257,7 @@ TEST(SpreadsheetHeader, IsOneHeadElement)
     const QString text = QTextCodec::codecForName("GBK")->toUnicode(bytes);
     const ParsedXml xml = parseXml(text);
     ASSERT_TRUE(xml.ok) << xml.error.toStdString();
-    QStringList children;
-    for (const Element &e : xml.elements) {
-        if (e.parent == 0)
-            children << e.name;
-    }
+    const QStringList children = xml.rootChildNames();
     EXPECT_EQ(xml.elements.first().name, QLatin1String("head"));
     EXPECT_EQ(children, QStringList({QStringLiteral("meta"), QStringLiteral("meta"),
                                      QStringLiteral("meta"), QStringLiteral("style")}));

@@ -159,11 +159,7 @@ TEST_P(PluginList, ReadsAsWellFormedPluginEntries)
     EXPECT_TRUE(xml.elements.first().attributes.isEmpty());
     EXPECT_TRUE(xml.onlyWhitespaceText);
 
-    QStringList sections;
-    for (const Element &e : xml.elements) {
-        if (e.parent == 0)
-            sections << e.name;
-    }
+    const QStringList sections = xml.rootChildNames();
     EXPECT_EQ(sections, QStringList({QStringLiteral("UIPlugin"), QStringLiteral("SkinPlugin")}));
 
     const QMap<int, QString> groupOfType
