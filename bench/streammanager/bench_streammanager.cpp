@@ -345,6 +345,17 @@ Spread spread(std::vector<std::int64_t> values)
             static_cast<double>(values.front()) / 1000.0};
 }
 
+// Opens count streams whose open the SDK then reports failed, so each waits for reconnection.
+void openFailedStreams(EngineRig &rig, int count)
+{
+    KvSdk::RealOpenVideoMsg failed;
+    failed.type = KvSdk::KVSDK_MSG_REAL_OPEN_VIDEO;
+    failed.result = -1;
+    for (int i = 0; i < count; ++i) {
+        failed.sequence = rig.component->OpenVideo("1000$0$1", 0, kTarget, 0, 0, -1, -1);
+        rig.sdk.DeliverNow(failed);
+    }
+}
 void reportPasses()
 {
     constexpr int kRecords = 10000;
@@ -385,13 +396,7 @@ void reportPasses()
         EngineRig rig(0);
         rig.listener.barrierId = rig.component->OpenVideo("9$9", 0, kTarget, 0, 0, -1, -1);
         rig.sdk.DeliverNow(firstFrame(rig.listener.barrierId));
-        KvSdk::RealOpenVideoMsg failed;
-        failed.type = KvSdk::KVSDK_MSG_REAL_OPEN_VIDEO;
-        failed.result = -1;
-        for (int i = 0; i < kRecords; ++i) {
-            failed.sequence = rig.component->OpenVideo("1000$0$1", 0, kTarget, 0, 0, -1, -1);
-            rig.sdk.DeliverNow(failed);
-        }
+        openFailedStreams(rig, kRecords);
         settle(rig);
         const std::vector<int> refusals(kRecords, -1);
         std::vector<std::int64_t> samples;
@@ -429,13 +434,7 @@ void reportLatencyDuringPasses()
         const int probe = rig.component->OpenVideo("9$9", 0, kTarget, 0, 0, -1, -1);
         rig.listener.barrierId = rig.component->OpenVideo("9$8", 0, kTarget, 0, 0, -1, -1);
         rig.sdk.DeliverNow(firstFrame(probe));
-        KvSdk::RealOpenVideoMsg failed;
-        failed.type = KvSdk::KVSDK_MSG_REAL_OPEN_VIDEO;
-        failed.result = -1;
-        for (int i = 0; i < kRecords; ++i) {
-            failed.sequence = rig.component->OpenVideo("1000$0$1", 0, kTarget, 0, 0, -1, -1);
-            rig.sdk.DeliverNow(failed);
-        }
+        openFailedStreams(rig, kRecords);
         for (int i = 0; i < kRecords; ++i)
             rig.component->OpenVideo("1000$0$2", 0, kTarget, 0, 0, -1, -1);
         const std::vector<int> refusals(kRecords, -1);

@@ -56,6 +56,7 @@ struct SimCore
     void runWorker(std::uint64_t generation);
     void waitIdle();
     void record(SimCall call);
+    void recordRegistration(SimCall::Kind kind, KVSDKCallback callback, void *user, int result);
 
     SimSdkOptions options;
     std::unique_ptr<SimRealModule> module;
@@ -138,6 +139,16 @@ void SimCore::record(SimCall call)
     calls.push_back(call);
 }
 
+void SimCore::recordRegistration(SimCall::Kind kind, KVSDKCallback callback, void *user, int result)
+{
+    SimCall call;
+    call.kind = kind;
+    call.callback = callback;
+    call.user = user;
+    call.result = result;
+    record(call);
+}
+
 int SimCore::registerCallback(KVSDKCallback callback, void *user)
 {
     int result = -1;
@@ -153,12 +164,7 @@ int SimCore::registerCallback(KVSDKCallback callback, void *user)
             registrationHistory.push_back(std::move(next));
         }
     }
-    SimCall call;
-    call.kind = SimCall::Register;
-    call.callback = callback;
-    call.user = user;
-    call.result = result;
-    record(call);
+    recordRegistration(SimCall::Register, callback, user, result);
     return result;
 }
 
@@ -190,12 +196,7 @@ int SimCore::unregisterCallback(KVSDKCallback callback, void *user)
         }
         graceWaiters.fetch_sub(1);
     }
-    SimCall call;
-    call.kind = SimCall::Unregister;
-    call.callback = callback;
-    call.user = user;
-    call.result = result;
-    record(call);
+    recordRegistration(SimCall::Unregister, callback, user, result);
     return result;
 }
 
