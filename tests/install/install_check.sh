@@ -150,8 +150,11 @@ deb)
     for lib in libc6 libqt5core5a libcurl4 libssl3; do
         grep -q "$lib" <<<"$depends" || fail "shlibdeps left out $lib: $depends"
     done
-    dpkg-deb -I "$runtime" postinst >/dev/null || fail "no postinst"
-    dpkg-deb -I "$runtime" prerm >/dev/null || fail "no prerm"
+    # The maintainer scripts run against the unpacked package, as dpkg runs them for another root.
+    dpkg-deb -R "$runtime" "$work/root"
+    export DPKG_ROOT="$work/root" PLATFORM_REGISTRY="$work/registry.db"
+    sh "$work/root/DEBIAN/postinst" configure || fail "postinst failed"
+    sh "$work/root/DEBIAN/prerm" remove || fail "prerm failed"
 
     dpkg-deb -x "$dev" "$work/dev"
     check_no_build_paths "$work/dev"
