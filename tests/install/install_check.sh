@@ -96,6 +96,19 @@ tree)
     check_no_test_files "$(cd "$work/prefix" && find . -printf '%P\n')"
     check_no_build_paths "$work/prefix"
 
+    # Libraries carry their major version as soname, with the link the loader looks for, and
+    # every program and library finds ours relative to itself, never in the build tree.
+    for lib in "$work"/prefix/lib/lib*.so.*.*.*; do
+        soname="$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')"
+        [ "$soname" = "$(basename "${lib%.*.*}")" ] || fail "$lib has soname '$soname'"
+        [ -L "$work/prefix/lib/$soname" ] || fail "no $soname link"
+    done
+    while IFS= read -r -d '' elf; do
+        file -b "$elf" | grep -q '^ELF' || continue
+        runpath="$(readelf -d "$elf" | sed -n 's/.*(R\(UN\)\?PATH).*\[\(.*\)\]/\2/p')"
+        tr ':' '\n' <<<"$runpath" | grep -v -e '^$' -e '^\$ORIGIN' && fail "$elf searches $runpath"
+    done < <(find "$work/prefix" -type f -print0)
+
     # With DESTDIR everything lands below it; the prefix itself stays untouched.
     DESTDIR="$work/stage" cmake --install "$build" --prefix "$work/elsewhere/usr" >/dev/null
     [ ! -e "$work/elsewhere" ] || fail "install with DESTDIR wrote into the prefix itself"
