@@ -2,9 +2,12 @@
 // Reopening streams whose open failed, once per timer period, until one comes up.
 #include "streamfixture.h"
 
+#include <string>
+
 using namespace streamtest;
 using ::testing::_;
 using ::testing::InSequence;
+using ::testing::IsSupersetOf;
 using ::testing::Mock;
 using ::testing::StrictMock;
 using ::testing::UnorderedElementsAre;
@@ -263,6 +266,53 @@ TEST_F(Reconnection, FirstIdZeroIsReportedClosedAsZero)
     sdk.EmitClosed(0, 0);
     drain();
 }
+
+// The SDK hands a failed stream's id out again. Stream A opens as 7, fails and is reopened as 12;
+// stream B then opens as 7 too, fails and is being reopened as 15. The host knows A as 7 or 12
+// and B as 7; whichever ids it closes them by, both SDK streams end and nothing is reopened.
+struct ReusedIdRow
+{
+    const char *name;
+    std::vector<int> closes;
+};
+
+class ReusedId : public Reconnection, public ::testing::WithParamInterface<ReusedIdRow>
+{};
+
+TEST_P(ReusedId, EveryStreamStaysClosable)
+{
+    ASSERT_EQ(openAndFail(7), 7);
+    sdk.ScriptOpenResults({12});
+    pass();
+    EXPECT_CALL(listener, OnReconnect(0, 7, 12, kOwner));
+    sdk.EmitOpenResult(12, 0);
+    EXPECT_CALL(listener, OnFirstFrame(0, 12, kOwner));
+    sdk.EmitFirstFrame(12);
+    drain();
+    ASSERT_EQ(openAndFail(7), 7);
+    sdk.ScriptOpenResults({15});
+    pass();
+    ASSERT_EQ(callsOf(KvSdk::SimCall::Open).size(), 1u) << "B is reopened, A is up";
+
+    sdk.ClearCalls();
+    for (const int id : GetParam().closes)
+        EXPECT_EQ(component->CloseVideo(id), 0);
+    drain();
+    EXPECT_THAT(closedIds(), IsSupersetOf({12, 15})) << "a stream stays open in the SDK";
+    sdk.EmitOpenResult(15, 0);
+    drain();
+    pass();
+    EXPECT_TRUE(callsOf(KvSdk::SimCall::Open).empty());
+}
+
+const ReusedIdRow kReusedIdRows[] = {
+    {"OpenIdsOnly", {7, 7}},
+    {"NewIdFirst", {12, 7}},
+    {"SharedIdFirst", {7, 12}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ReusedId, ::testing::ValuesIn(kReusedIdRows),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 class ReconnectionBeforeInit : public StreamFixture
 {
