@@ -288,6 +288,12 @@ TEST_P(Launcher, RunsAndActsOnTheResult)
     }
 }
 
+LaunchCase replacingProgramAt(int run, LaunchCase c)
+{
+    c.replaceProgramAtRun = run;
+    return c;
+}
+
 const LaunchCase kLaunchCases[] = {
     {"NoArguments", {}, {0}, 0, {"Norvane"}},
     {"CrashOneDash", {"-crash"}, {0}, 0, {"Norvane crash"}},
@@ -361,18 +367,8 @@ const LaunchCase kLaunchCases[] = {
      QString(),
      true},
     // An upgrade of the launcher replaced its file during the second run.
-    {"ReplacedProgramRunAgainThenRestart",
-     {},
-     {3, 1, 0},
-     1,
-     {"Norvane", "Norvane"},
-     true,
-     Tool::None,
-     Tool::None,
-     Plugin::MainFrame,
-     QString(),
-     false,
-     2},
+    replacingProgramAt(
+        2, {"ReplacedProgramRunAgainThenRestart", {}, {3, 1, 0}, 1, {"Norvane", "Norvane"}, true}),
     {"LongProgramPathUpgrade",
      {},
      {3, 2},

@@ -37,6 +37,18 @@ protected:
         return opened;
     }
 
+    // Opens a stream that fails as id and comes up again as reopenedId at the next pass.
+    void openFailAndReopen(int id, int reopenedId)
+    {
+        ASSERT_EQ(openAndFail(id), id);
+        sdk.ScriptOpenResults({reopenedId});
+        pass();
+        EXPECT_CALL(listener, OnReconnect(0, id, reopenedId, kOwner));
+        sdk.EmitOpenResult(reopenedId, 0);
+        drain();
+        ASSERT_TRUE(Mock::VerifyAndClearExpectations(&listener));
+    }
+
     std::vector<std::int64_t> closedIds()
     {
         std::vector<std::int64_t> ids;
@@ -210,12 +222,7 @@ TEST_F(Reconnection, SdkCloseOfAWaitingStreamIsReportedWithItsOriginalId)
 // record must not take the new stream's open answer for a reopen answer.
 TEST_F(Reconnection, SdkCloseOfAReopenedStreamEndsItsReconnection)
 {
-    ASSERT_EQ(openAndFail(76), 76);
-    sdk.ScriptOpenResults({77});
-    pass();
-    EXPECT_CALL(listener, OnReconnect(0, 76, 77, kOwner));
-    sdk.EmitOpenResult(77, 0);
-    drain();
+    openFailAndReopen(76, 77);
     EXPECT_CALL(listener, OnCloseVideo(0, 77, kOwner));
     sdk.EmitClosed(77, 0);
     drain();
@@ -281,11 +288,7 @@ class ReusedId : public Reconnection, public ::testing::WithParamInterface<Reuse
 
 TEST_P(ReusedId, EveryStreamStaysClosable)
 {
-    ASSERT_EQ(openAndFail(7), 7);
-    sdk.ScriptOpenResults({12});
-    pass();
-    EXPECT_CALL(listener, OnReconnect(0, 7, 12, kOwner));
-    sdk.EmitOpenResult(12, 0);
+    openFailAndReopen(7, 12);
     EXPECT_CALL(listener, OnFirstFrame(0, 12, kOwner));
     sdk.EmitFirstFrame(12);
     drain();
