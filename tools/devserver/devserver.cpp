@@ -200,16 +200,24 @@ void route(const Config &config, const httplib::Request &req, httplib::Response 
 
 void logRequest(const httplib::Request &req, const httplib::Response &res)
 {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - t_started)
-                        .count();
+    // A request that never reached routing (one that did not parse) has no start of its own.
+    const auto now = std::chrono::steady_clock::now();
+    const auto started = t_started == std::chrono::steady_clock::time_point() ? now : t_started;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count();
+    std::string text = t_note;
+    for (char &c : text) {
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    t_started = std::chrono::steady_clock::time_point();
+    t_note.clear();
     const size_t bytes = res.body.empty() ? res.content_length_ : res.body.size();
     const QByteArray when = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
     // One call per line, so lines of parallel requests do not mix.
     std::fprintf(stderr, "%s %s:%d %s %s %d %zu %lldms%s%s\n", when.constData(),
                  req.remote_addr.c_str(), req.remote_port, req.method.c_str(), req.target.c_str(),
-                 res.status, bytes, static_cast<long long>(ms), t_note.empty() ? "" : " ",
-                 t_note.c_str());
+                 res.status, bytes, static_cast<long long>(ms), text.empty() ? "" : " ",
+                 text.c_str());
 }
 
 // Fills config from the command line; 0 when the server can start, otherwise the exit code.
