@@ -453,6 +453,16 @@ TEST_P(DevServerStartTest, RefusesToStartWithAClearMessage)
         << toStd(m_server.errors());
 }
 
+TEST_F(DevServerTest, APortInUseIsRefusedWithAClearMessage)
+{
+    startPlain();
+    DevServerProcess second;
+    const QString port = QString::number(m_server.port());
+    EXPECT_EQ(second.runToEnd(arguments() + QStringList{"--port", port}), 1);
+    EXPECT_TRUE(second.errors().contains(QStringLiteral("cannot bind 127.0.0.1 port ") + port))
+        << toStd(second.errors());
+}
+
 const char kOneModule[] = R"({"modules": [{"id": "A", "releaseDate": 1, "packet": "Empty.7z"}]})";
 
 INSTANTIATE_TEST_SUITE_P(
