@@ -214,6 +214,21 @@ TEST_F(DevServerTest, AnswerIsReadByTheEngineWithEveryModuleOfTheManifest)
     EXPECT_EQ(modules[2].strIconUrl, base + QStringLiteral("/icons/module.png"));
 }
 
+TEST_F(DevServerTest, PublicUrlIsTheBaseOfEveryAddressItServes)
+{
+    ASSERT_TRUE(
+        m_server.start(arguments() + QStringList{"--public-url", "https://cdn.example.com/up/"}))
+        << toStd(m_server.errors());
+    const QVector<ModuleVersion> modules = offered();
+    ASSERT_EQ(modules.size(), 3);
+    EXPECT_EQ(modules[0].strUrl,
+              QStringLiteral("https://cdn.example.com/up/packets/Player-2.1.7z"));
+    EXPECT_EQ(modules[0].strIconUrl,
+              QStringLiteral("https://cdn.example.com/up/packets/player.png"));
+    EXPECT_EQ(modules[1].strIconUrl, QStringLiteral("https://icons.example.com/map.png"));
+    EXPECT_EQ(modules[2].strIconUrl, QStringLiteral("https://cdn.example.com/up/icons/module.png"));
+}
+
 TEST_F(DevServerTest, PacketsAndIconsAreServedWholeAndByteIdentical)
 {
     startPlain();
