@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QUrl>
 
 #include <memory>
 #include <mutex>
@@ -123,12 +124,28 @@ struct Sink
     HttpWriteFunction func = nullptr; // DownloadFile: handed on block by block
     void *user = nullptr;
     bool refused = false;
+    CURL *handle = nullptr;
 };
+
+// The address a redirect answer points at, or null when the answer is no redirect.
+const char *redirectTarget(CURL *handle)
+{
+    long status = 0;
+    char *target = nullptr;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 300 || status > 399)
+        return nullptr;
+    curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &target);
+    return target;
+}
 
 size_t onBody(char *data, size_t size, size_t count, void *userp)
 {
     auto *sink = static_cast<Sink *>(userp);
     const size_t bytes = size * count;
+    // The page of a redirect is not the answer asked for.
+    if (redirectTarget(sink->handle))
+        return bytes;
     if (sink->buffer) {
         if (bytes > size_t(kMaxBodyBytes - sink->buffer->size())) {
             sink->refused = true;
@@ -149,6 +166,17 @@ size_t onBody(char *data, size_t size, size_t count, void *userp)
         return 0;
     }
     return bytes;
+}
+
+int portOf(const QUrl &url)
+{
+    return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443
+                                                                                           : 80);
+}
+
+bool sameServer(const QUrl &a, const QUrl &b)
+{
+    return a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && portOf(a) == portOf(b);
 }
 
 bool headerIsSafe(const QString &header)
@@ -219,9 +247,8 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // Redirects are followed below, each checked before it is taken.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     // The engine runs on its own thread; signals are no way to time out there.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -238,6 +265,7 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
     if (connectList)
         curl_easy_setopt(h, CURLOPT_CONNECT_TO, connectList.get());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
+    sink.handle = h;
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
     // Larger blocks mean fewer writer calls and writes for big packets.
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
@@ -258,8 +286,37 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
         }
     }
 
-    const CURLcode code = curl_easy_perform(h);
+    CURLcode code = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    // The address as curl understood it, so that both sides of each comparison are alike.
+    char *effective = nullptr;
+    curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective);
+    const QUrl named(QString::fromUtf8(effective ? effective : ""));
+    QUrl current = named;
+    for (long hops = 0; code == CURLE_OK; ++hops) {
+        const char *target = redirectTarget(h);
+        if (!target)
+            break;
+        if (hops == kMaxRedirects) {
+            code = CURLE_TOO_MANY_REDIRECTS;
+            break;
+        }
+        const QByteArray nextBytes(target); // curl's copy goes with the next transfer
+        const QUrl next(QString::fromUtf8(nextBytes));
+        // A secure address stays secure: the caller's token would travel in clear text.
+        if (current.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
+            && next.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0)
+            return fail(HTTP_ERROR_BAD_URL,
+                        QStringLiteral("redirect from https to %1 refused").arg(next.scheme()));
+        // The caller's headers are meant for the server it named, not for one it is sent on to.
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER,
+                         sameServer(next, named) ? headerList.get() : nullptr);
+        curl_easy_setopt(h, CURLOPT_URL, nextBytes.constData());
+        current = next;
+        errorBuffer[0] = 0;
+        code = curl_easy_perform(h);
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    }
 
     if (code != CURLE_OK) {
         if (sink.refused)
