@@ -213,6 +213,89 @@ bool decodeResources(const std::string &blob, std::vector<ResourceEntry> *entrie
     return true;
 }
 
+namespace {
+
+void putText(std::string *out, const std::string &s)
+{
+    putU32(out, static_cast<std::uint32_t>(s.size()));
+    *out += s;
+}
+
+} // namespace
+
+std::string encodeDialog(const DialogTemplate &d)
+{
+    std::string out = "PDLG";
+    for (std::uint32_t v :
+         {std::uint32_t(d.extended), d.style, d.exStyle, std::uint32_t(d.x), std::uint32_t(d.y),
+          std::uint32_t(d.cx), std::uint32_t(d.cy), std::uint32_t(d.pointSize),
+          std::uint32_t(d.weight), std::uint32_t(d.italic), std::uint32_t(d.charset)})
+        putU32(&out, v);
+    putText(&out, d.caption);
+    putText(&out, d.fontName);
+    putU32(&out, static_cast<std::uint32_t>(d.items.size()));
+    for (const DialogItem &i : d.items) {
+        putText(&out, i.className);
+        putText(&out, i.text);
+        for (std::uint32_t v : {std::uint32_t(i.id), std::uint32_t(i.x), std::uint32_t(i.y),
+                                std::uint32_t(i.cx), std::uint32_t(i.cy), i.style, i.exStyle})
+            putU32(&out, v);
+    }
+    return out;
+}
+
+bool decodeDialog(const std::string &data, DialogTemplate *dialog)
+{
+    if (data.compare(0, 4, "PDLG") != 0 || !dialog)
+        return false;
+    std::size_t pos = 4;
+    std::uint32_t v[11];
+    for (std::uint32_t &x : v)
+        if (!getU32(data, &pos, &x))
+            return false;
+    DialogTemplate d;
+    d.extended = v[0] != 0;
+    d.style = v[1];
+    d.exStyle = v[2];
+    d.x = static_cast<SHORT>(v[3]);
+    d.y = static_cast<SHORT>(v[4]);
+    d.cx = static_cast<SHORT>(v[5]);
+    d.cy = static_cast<SHORT>(v[6]);
+    d.pointSize = static_cast<WORD>(v[7]);
+    d.weight = static_cast<WORD>(v[8]);
+    d.italic = static_cast<BYTE>(v[9]);
+    d.charset = static_cast<BYTE>(v[10]);
+    std::uint32_t n = 0;
+    if (!getBytes(data, &pos, &d.caption) || !getBytes(data, &pos, &d.fontName)
+        || !getU32(data, &pos, &n) || n > data.size())
+        return false;
+    for (std::uint32_t k = 0; k < n; ++k) {
+        DialogItem i;
+        std::uint32_t w[7];
+        if (!getBytes(data, &pos, &i.className) || !getBytes(data, &pos, &i.text))
+            return false;
+        for (std::uint32_t &x : w)
+            if (!getU32(data, &pos, &x))
+                return false;
+        i.id = static_cast<INT>(w[0]);
+        i.x = static_cast<SHORT>(w[1]);
+        i.y = static_cast<SHORT>(w[2]);
+        i.cx = static_cast<SHORT>(w[3]);
+        i.cy = static_cast<SHORT>(w[4]);
+        i.style = w[5];
+        i.exStyle = w[6];
+        d.items.push_back(std::move(i));
+    }
+    *dialog = std::move(d);
+    return true;
+}
+
+bool loadDialog(HMODULE module, UINT id, DialogTemplate *dialog)
+{
+    HRSRC r = FindResourceA(module, MAKEINTRESOURCE(id), RT_DIALOG);
+    return r && decodeDialog(reinterpret_cast<ResourceEntry *>(r)->data, dialog);
+}
+
 std::string resourceKey(LPCSTR nameOrId)
 {
     if (IS_INTRESOURCE(nameOrId))

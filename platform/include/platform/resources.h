@@ -56,6 +56,36 @@ struct ResourceEntry
 };
 PLATFORM_EXPORT std::string encodeResources(const std::vector<ResourceEntry> &entries);
 PLATFORM_EXPORT bool decodeResources(const std::string &blob, std::vector<ResourceEntry> *entries);
+// A dialog resource: the template's frame and its items, as the resource compiler read them from
+// the resource script (dialog units; class names "BUTTON", "STATIC", "EDIT" or the class given).
+struct DialogItem
+{
+    std::string className;
+    std::string text; // for an icon: its resource id ("#1") or name
+    INT id = 0;
+    SHORT x = 0, y = 0, cx = 0, cy = 0;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+};
+struct DialogTemplate
+{
+    bool extended = false;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    SHORT x = 0, y = 0, cx = 0, cy = 0;
+    std::string caption;
+    std::string fontName;
+    WORD pointSize = 0;
+    WORD weight = 0;
+    BYTE italic = 0;
+    BYTE charset = 0;
+    std::vector<DialogItem> items;
+};
+PLATFORM_EXPORT std::string encodeDialog(const DialogTemplate &dialog);
+PLATFORM_EXPORT bool decodeDialog(const std::string &data, DialogTemplate *dialog);
+// Dialog resource id of a loaded module.
+PLATFORM_EXPORT bool loadDialog(HMODULE module, UINT id, DialogTemplate *dialog);
+
 // "#5" for MAKEINTRESOURCE(5), the text itself (upper case) for a name.
 PLATFORM_EXPORT std::string resourceKey(LPCSTR nameOrId);
 
