@@ -48,6 +48,30 @@ std::recursive_mutex g_mutex;
 Store g_store;
 thread_local std::string t_lastError;
 
+// Holds the store for one call. A statement left stepped keeps its read lock on the file, which
+// would stall other processes' writes; so the outermost call resets them all when it ends.
+class Guard
+{
+public:
+    Guard()
+        : m_lock(g_mutex)
+    {
+        ++s_depth;
+    }
+    ~Guard()
+    {
+        if (--s_depth == 0)
+            for (auto &st : g_store.statements)
+                sqlite3_reset(st.second);
+    }
+    Guard(const Guard &) = delete;
+    Guard &operator=(const Guard &) = delete;
+
+private:
+    std::lock_guard<std::recursive_mutex> m_lock;
+    static inline int s_depth = 0;
+};
+
 LONG fail(LONG code, const std::string &text)
 {
     t_lastError = text;
@@ -601,7 +625,7 @@ extern "C" LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD,
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     Scope scope;
     if (scope.status != ERROR_SUCCESS)
         return scope.status;
@@ -627,7 +651,7 @@ extern "C" LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY p
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     LONG err = ensureOpen();
     if (err != ERROR_SUCCESS)
         return err;
@@ -648,7 +672,7 @@ extern "C" LONG RegCloseKey(HKEY hKey)
     for (const Root &r : kRoots)
         if (r.handle == hKey)
             return ERROR_SUCCESS;
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     auto *k = reinterpret_cast<OpenKey *>(hKey);
     if (!g_store.handles.erase(k))
         return ERROR_INVALID_HANDLE;
@@ -661,7 +685,7 @@ extern "C" LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwTyp
 {
     if (!lpData && cbData)
         return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     Scope scope;
     if (scope.status != ERROR_SUCCESS)
         return scope.status;
@@ -676,7 +700,7 @@ extern "C" LONG RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lp
 {
     if (dwType != REG_SZ || !lpData)
         return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     Scope scope;
     if (scope.status != ERROR_SUCCESS)
         return scope.status;
@@ -691,7 +715,7 @@ extern "C" LONG RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lp
 extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD *, DWORD *lpType,
                                  BYTE *lpData, DWORD *lpcbData)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     LONG err = ensureOpen();
     if (err != ERROR_SUCCESS)
         return err;
@@ -708,7 +732,7 @@ extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD *, DWORD *
 
 extern "C" LONG RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LONG *lpcbData)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     LONG err = ensureOpen();
     if (err != ERROR_SUCCESS)
         return err;
@@ -732,7 +756,7 @@ extern "C" LONG RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LONG *l
 
 extern "C" LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     Scope scope;
     if (scope.status != ERROR_SUCCESS)
         return scope.status;
@@ -760,7 +784,7 @@ namespace {
 
 LONG deleteKey(HKEY hKey, LPCSTR lpSubKey, bool tree)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     Scope scope;
     if (scope.status != ERROR_SUCCESS)
         return scope.status;
@@ -806,7 +830,7 @@ extern "C" LONG RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey)
 extern "C" LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD *lpcchName, DWORD *,
                               LPSTR, DWORD *, void *)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     LONG err = ensureOpen();
     if (err != ERROR_SUCCESS)
         return err;
@@ -822,7 +846,7 @@ extern "C" LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD *lpc
 extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, DWORD *lpcchValueName,
                               DWORD *, DWORD *lpType, BYTE *lpData, DWORD *lpcbData)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     LONG err = ensureOpen();
     if (err != ERROR_SUCCESS)
         return err;
@@ -844,19 +868,19 @@ extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, DWORD
 
 extern "C" LONG PlatformRegBeginTransaction()
 {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     return done(beginScope());
 }
 
 extern "C" LONG PlatformRegEndTransaction(BOOL bCommit)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     return done(endScope(bCommit != FALSE));
 }
 
 extern "C" LONG PlatformRegProtectKey(HKEY hKey, LPCSTR lpSubKey, BOOL bDeny)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     Scope scope;
     if (scope.status != ERROR_SUCCESS)
         return scope.status;
@@ -1031,7 +1055,7 @@ LONG exportRegistryKey(HKEY root, const std::string &subKey, std::string *out)
             rootName = r.name;
     if (!rootName || !out)
         return ERROR_INVALID_PARAMETER;
-    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    Guard lock;
     // One read transaction, so that the tree is seen as of one moment.
     Scope scope;
     if (scope.status != ERROR_SUCCESS)
