@@ -24,6 +24,7 @@ struct Token
     std::string text;
     bool lineStart;
     int line;
+    std::size_t start = 0; // offset of the token in the script
 };
 
 const std::map<std::string, long> kBuiltins = {
@@ -211,6 +212,7 @@ private:
             }
         }
         const char c = m_src[m_pos];
+        m_tok.start = m_pos;
         m_tok.lineStart = lineStart;
         m_tok.line = m_line;
         if (c == '"') {
@@ -402,7 +404,7 @@ private:
     // The text of a BEGIN ... END block, with everything before it, for the version block.
     std::string block()
     {
-        const std::size_t start = m_pos;
+        const std::size_t start = m_tok.start;
         int depth = 0;
         for (;;) {
             if (m_tok.kind == Token::End)
@@ -413,7 +415,7 @@ private:
                 break;
             advance();
         }
-        const std::string raw = m_src.substr(start, m_pos - start);
+        const std::string raw = m_src.substr(start, m_tok.start + m_tok.text.size() - start);
         advance();
         return raw;
     }
