@@ -610,6 +610,20 @@ LONG copyName(const std::string &name, LPSTR out, DWORD *cch)
     return ERROR_SUCCESS;
 }
 
+// Opens the file and finds an existing key, for the calls that only read.
+LONG findKey(HKEY hKey, LPCSTR lpSubKey, std::int64_t *id)
+{
+    const LONG err = ensureOpen();
+    return err != ERROR_SUCCESS ? err : resolve(hKey, lpSubKey, false, id, nullptr);
+}
+
+// The name at index among a key's sub-keys (kEnumKeys) or values (kEnumValues).
+LONG nameAt(HKEY hKey, const char *sql, DWORD index, std::int64_t *id, std::string *name)
+{
+    const LONG err = findKey(hKey, nullptr, id);
+    return err != ERROR_SUCCESS ? err : enumName(sql, *id, index, name);
+}
+
 LONG done(LONG err)
 {
     if (err == ERROR_SUCCESS)
@@ -652,11 +666,9 @@ extern "C" LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY p
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, lpSubKey, false, &id, nullptr)) != ERROR_SUCCESS)
+    LONG err = findKey(hKey, lpSubKey, &id);
+    if (err != ERROR_SUCCESS)
         return err;
     *phkResult = newHandle(id);
     return done(ERROR_SUCCESS);
@@ -716,11 +728,9 @@ extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD *, DWORD *
                                  BYTE *lpData, DWORD *lpcbData)
 {
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, nullptr, false, &id, nullptr)) != ERROR_SUCCESS)
+    LONG err = findKey(hKey, nullptr, &id);
+    if (err != ERROR_SUCCESS)
         return err;
     Value v;
     if ((err = getValue(id, lpValueName, &v)) != ERROR_SUCCESS)
@@ -733,11 +743,9 @@ extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD *, DWORD *
 extern "C" LONG RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LONG *lpcbData)
 {
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, lpSubKey, false, &id, nullptr)) != ERROR_SUCCESS)
+    LONG err = findKey(hKey, lpSubKey, &id);
+    if (err != ERROR_SUCCESS)
         return err;
     Value v;
     err = getValue(id, nullptr, &v);
@@ -831,14 +839,10 @@ extern "C" LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD *lpc
                               LPSTR, DWORD *, void *)
 {
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, nullptr, false, &id, nullptr)) != ERROR_SUCCESS)
-        return err;
     std::string name;
-    if ((err = enumName(kEnumKeys, id, dwIndex, &name)) != ERROR_SUCCESS)
+    LONG err = nameAt(hKey, kEnumKeys, dwIndex, &id, &name);
+    if (err != ERROR_SUCCESS)
         return err;
     return done(copyName(name, lpName, lpcchName));
 }
@@ -847,14 +851,10 @@ extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, DWORD
                               DWORD *, DWORD *lpType, BYTE *lpData, DWORD *lpcbData)
 {
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, nullptr, false, &id, nullptr)) != ERROR_SUCCESS)
-        return err;
     std::string name;
-    if ((err = enumName(kEnumValues, id, dwIndex, &name)) != ERROR_SUCCESS)
+    LONG err = nameAt(hKey, kEnumValues, dwIndex, &id, &name);
+    if (err != ERROR_SUCCESS)
         return err;
     if ((err = copyName(name, lpValueName, lpcchValueName)) != ERROR_SUCCESS)
         return err;
