@@ -631,6 +631,21 @@ LONG done(LONG err)
     return err;
 }
 
+// A call that changes one key, as one unit: the key is found (or made), then body changes it.
+template <class Body>
+LONG changeKey(HKEY hKey, LPCSTR lpSubKey, bool create, Body body)
+{
+    Guard lock;
+    Scope scope;
+    if (scope.status != ERROR_SUCCESS)
+        return scope.status;
+    std::int64_t id = 0;
+    LONG err = resolve(hKey, lpSubKey, create, &id, nullptr);
+    if (err == ERROR_SUCCESS)
+        err = body(id);
+    return done(scope.done(err));
+}
+
 } // namespace
 
 extern "C" LONG RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM, void *,
@@ -697,31 +712,19 @@ extern "C" LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwTyp
 {
     if (!lpData && cbData)
         return ERROR_INVALID_PARAMETER;
-    Guard lock;
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
-    std::int64_t id = 0;
-    LONG err = resolve(hKey, nullptr, false, &id, nullptr);
-    if (err == ERROR_SUCCESS)
-        err = setValue(id, lpValueName, dwType, lpData, cbData);
-    return done(scope.done(err));
+    return changeKey(hKey, nullptr, false, [&](std::int64_t id) -> LONG {
+        return setValue(id, lpValueName, dwType, lpData, cbData);
+    });
 }
 
 extern "C" LONG RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD)
 {
     if (dwType != REG_SZ || !lpData)
         return ERROR_INVALID_PARAMETER;
-    Guard lock;
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
-    std::int64_t id = 0;
-    LONG err = resolve(hKey, lpSubKey, true, &id, nullptr);
-    if (err == ERROR_SUCCESS)
-        err = setValue(id, nullptr, REG_SZ, reinterpret_cast<const BYTE *>(lpData),
-                       static_cast<DWORD>(std::strlen(lpData)));
-    return done(scope.done(err));
+    return changeKey(hKey, lpSubKey, true, [&](std::int64_t id) -> LONG {
+        return setValue(id, nullptr, REG_SZ, reinterpret_cast<const BYTE *>(lpData),
+                        static_cast<DWORD>(std::strlen(lpData)));
+    });
 }
 
 extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD *, DWORD *lpType,
@@ -764,28 +767,20 @@ extern "C" LONG RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LONG *l
 
 extern "C" LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
-    Guard lock;
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
-    std::int64_t id = 0;
-    LONG err = resolve(hKey, nullptr, false, &id, nullptr);
-    if (err == ERROR_SUCCESS)
-        err = checkWritable(id);
-    if (err == ERROR_SUCCESS) {
+    return changeKey(hKey, nullptr, false, [&](std::int64_t id) -> LONG {
+        LONG err = checkWritable(id);
+        if (err != ERROR_SUCCESS)
+            return err;
         sqlite3_stmt *st = statement("DELETE FROM vals WHERE key = ? AND name = ?");
         if (!st)
-            err = stepError(st, "deleting a value");
-        else {
-            sqlite3_bind_int64(st, 1, id);
-            sqlite3_bind_text(st, 2, lpValueName ? lpValueName : "", -1, SQLITE_TRANSIENT);
-            if (sqlite3_step(st) != SQLITE_DONE)
-                err = stepError(st, "deleting a value");
-            else if (sqlite3_changes(g_store.db) == 0)
-                err = fail(ERROR_FILE_NOT_FOUND, "no such value");
-        }
-    }
-    return done(scope.done(err));
+            return stepError(st, "deleting a value");
+        sqlite3_bind_int64(st, 1, id);
+        sqlite3_bind_text(st, 2, lpValueName ? lpValueName : "", -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) != SQLITE_DONE)
+            return stepError(st, "deleting a value");
+        return sqlite3_changes(g_store.db) == 0 ? fail(ERROR_FILE_NOT_FOUND, "no such value")
+                                                : ERROR_SUCCESS;
+    });
 }
 
 namespace {
@@ -880,20 +875,14 @@ extern "C" LONG PlatformRegEndTransaction(BOOL bCommit)
 
 extern "C" LONG PlatformRegProtectKey(HKEY hKey, LPCSTR lpSubKey, BOOL bDeny)
 {
-    Guard lock;
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
-    std::int64_t id = 0;
-    LONG err = resolve(hKey, lpSubKey, false, &id, nullptr);
-    if (err == ERROR_SUCCESS) {
+    return changeKey(hKey, lpSubKey, false, [&](std::int64_t id) -> LONG {
         sqlite3_stmt *st = statement("UPDATE keys SET protected = ? WHERE id = ?");
+        if (!st)
+            return stepError(st, "protecting a key");
         sqlite3_bind_int(st, 1, bDeny ? 1 : 0);
         sqlite3_bind_int64(st, 2, id);
-        if (sqlite3_step(st) != SQLITE_DONE)
-            err = stepError(st, "protecting a key");
-    }
-    return done(scope.done(err));
+        return sqlite3_step(st) == SQLITE_DONE ? ERROR_SUCCESS : stepError(st, "protecting a key");
+    });
 }
 
 namespace platform {
