@@ -4,6 +4,7 @@
 #include "platform/resources.h"
 #include "platform/typelib.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -159,6 +160,21 @@ TEST_F(Registry, FollowsTheVariableToAnotherFile)
     HKEY k = nullptr;
     EXPECT_EQ(RegCreateKeyA(HKEY_CLASSES_ROOT, "X", &k), ERROR_CANTOPEN);
     EXPECT_NE(platform::registryLastError().find("missing-dir"), std::string::npos);
+}
+
+TEST(RegistryDefault, LivesInTheUsersDataDirectory)
+{
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    unsetenv("PLATFORM_REGISTRY");
+    unsetenv("XDG_DATA_HOME");
+    setenv("HOME", home.path().toUtf8().constData(), 1);
+    const std::string path
+        = home.filePath(".local/share/norvane/platform-registry.sqlite").toStdString();
+    EXPECT_EQ(platform::registryPath(), path);
+    EXPECT_EQ(platform::regWriteString(HKEY_CLASSES_ROOT, "Default", nullptr, "1"), ERROR_SUCCESS);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(path)));
+    setenv("HOME", oldHome.constData(), 1);
 }
 
 // Every shortened copy of a valid binary form is refused, none read out of bounds.
