@@ -861,16 +861,37 @@ extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, DWORD
     return done(copyOut(v.data, lpData, lpcbData));
 }
 
+// A thread's transaction keeps the store to itself until it ends, so that another thread's
+// writes never land inside it (and never vanish with its rollback).
+thread_local int t_transactions = 0;
+
 extern "C" LONG PlatformRegBeginTransaction()
 {
-    Guard lock;
-    return done(beginScope());
+    g_mutex.lock();
+    LONG err;
+    {
+        Guard lock;
+        err = done(beginScope());
+    }
+    if (err == ERROR_SUCCESS)
+        ++t_transactions;
+    else
+        g_mutex.unlock();
+    return err;
 }
 
 extern "C" LONG PlatformRegEndTransaction(BOOL bCommit)
 {
-    Guard lock;
-    return done(endScope(bCommit != FALSE));
+    if (t_transactions == 0)
+        return fail(ERROR_INVALID_PARAMETER, "no registry transaction of this thread to end");
+    LONG err;
+    {
+        Guard lock;
+        err = done(endScope(bCommit != FALSE));
+    }
+    --t_transactions;
+    g_mutex.unlock();
+    return err;
 }
 
 extern "C" LONG PlatformRegProtectKey(HKEY hKey, LPCSTR lpSubKey, BOOL bDeny)

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -130,6 +132,28 @@ TEST_F(Registry, ScopesCommitOrRollBackAsAWhole)
     }
     EXPECT_EQ(read("Kept", nullptr), "1");
     EXPECT_EQ(PlatformRegEndTransaction(TRUE), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(Registry, AnotherThreadsWritesStayOutOfATransaction)
+{
+    std::atomic<bool> started{false};
+    std::thread writer;
+    {
+        platform::RegistryTransaction tx;
+        ASSERT_EQ(platform::regWriteString(HKEY_CLASSES_ROOT, "Mine", nullptr, "x"), ERROR_SUCCESS);
+        writer = std::thread([&started] {
+            started = true;
+            for (int i = 0; i < 20; ++i)
+                platform::regWriteString(HKEY_CLASSES_ROOT, "Theirs\\" + std::to_string(i), nullptr,
+                                         "y");
+        });
+        while (!started)
+            std::this_thread::yield();
+    } // rolled back: only our own write goes
+    writer.join();
+    EXPECT_EQ(read("Mine", nullptr), "<none>");
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(read("Theirs\\" + std::to_string(i), nullptr), "y");
 }
 
 TEST_F(Registry, AProtectedKeyRefusesEveryChangeBelowIt)
