@@ -233,6 +233,14 @@ TEST(BinaryForms, EveryCutCopyIsRefused)
     ASSERT_TRUE(platform::decodeDialog(dlg, &d));
     for (std::size_t n = 0; n < dlg.size(); ++n)
         EXPECT_FALSE(platform::decodeDialog(dlg.substr(0, n), &d)) << n;
+
+    platform::VersionInfo v;
+    v.strings.push_back({"080403a8", {{"InternalName", "x.ocx"}}});
+    v.translations.push_back({0x804, 936});
+    const std::string ver = platform::encodeVersion(v);
+    ASSERT_TRUE(platform::decodeVersion(ver, &v));
+    for (std::size_t n = 0; n < ver.size(); ++n)
+        EXPECT_FALSE(platform::decodeVersion(ver.substr(0, n), &v)) << n;
 }
 
 } // namespace
