@@ -1066,12 +1066,28 @@ LONG exportRegistryKey(HKEY root, const std::string &subKey, std::string *out)
     if (!rootName || !out)
         return ERROR_INVALID_PARAMETER;
     Guard lock;
-    // One read transaction, so that the tree is seen as of one moment.
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
+    LONG err = ensureOpen();
+    if (err != ERROR_SUCCESS)
+        return err;
+    // One read transaction, so that the tree is seen as of one moment; it needs no write lock,
+    // so a registry we may only read can still be shown.
+    const bool own = g_store.depth == 0;
+    if (own && exec("BEGIN DEFERRED") != SQLITE_OK)
+        return mapError(sqlite3_errcode(g_store.db), "reading the registry");
+    struct EndRead
+    {
+        bool own;
+        ~EndRead()
+        {
+            if (!own)
+                return;
+            for (auto &st : g_store.statements)
+                sqlite3_reset(st.second);
+            exec("COMMIT");
+        }
+    } endRead{own};
     std::int64_t id = 0;
-    LONG err = resolve(root, subKey.c_str(), false, &id, nullptr);
+    err = resolve(root, subKey.c_str(), false, &id, nullptr);
     if (err != ERROR_SUCCESS)
         return err;
     // Stored names, not the spelling asked for.
