@@ -220,6 +220,8 @@ TEST(Result, NamesKnownCodesAndTestsSeverity)
 {
     EXPECT_STREQ(PlatformResultName(SELFREG_E_TYPELIB), "SELFREG_E_TYPELIB");
     EXPECT_STREQ(PlatformResultName(E_NOINTERFACE), "E_NOINTERFACE");
+    EXPECT_STREQ(PlatformResultName(HRESULT_FROM_WIN32(ERROR_BADDB)),
+                 "HRESULT_FROM_WIN32(ERROR_BADDB)");
     EXPECT_EQ(PlatformResultName(PLATFORM_HR(0x80041234)), nullptr);
     EXPECT_TRUE(SUCCEEDED(S_FALSE));
     EXPECT_TRUE(FAILED(E_FAIL));
