@@ -177,6 +177,26 @@ TEST(Dispatch, StringsReachMembersAsNarrowText)
     obj->ExternalRelease();
 }
 
+TEST(Dispatch, StringsFollowTheProcessCodePage)
+{
+    ASSERT_TRUE(PlatformSetACP(936));
+    CSample *obj = new CSample;
+    std::vector<VARIANT> args
+        = {makeVariant(VT_BSTR, &VARIANT::bstrVal, SysAllocString(u"\u5e38\u89c4")),
+           makeVariant(VT_BSTR, &VARIANT::bstrVal, SysAllocString(u"n"))};
+    DISPPARAMS dp = {args.data(), nullptr, 2, 0};
+    EXPECT_EQ(obj->GetIDispatch(FALSE)->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr,
+                                               nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(g_lastText, "n|\xb3\xa3\xb9\xe6");
+    for (VARIANT &a : args)
+        VariantClear(&a);
+    obj->ExternalRelease();
+    EXPECT_TRUE(PlatformSetACP(0));
+    EXPECT_EQ(GetACP(), CP_UTF8);
+    EXPECT_FALSE(PlatformSetACP(12345)) << "a code page we cannot convert";
+}
+
 TEST(Factory, CreatesCountsAndLetsTheModuleGo)
 {
     ASSERT_EQ(DllCanUnloadNow(), S_OK);
