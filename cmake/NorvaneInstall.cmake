@@ -6,7 +6,8 @@
 #   lib/                       shared libraries with versioned names and sonames
 #   lib/norvane/               the launcher's program directory: Norvane, the extractor link "7z",
 #                              "Solutions/" for the main frame plug-in, "Upgrade/" for the upgrade
-#                              tool, "styles/" with the style plug-in shell
+#                              tool, "styles/" with the style plug-in shell; the web map
+#                              control Tessel.so
 #   include/                   public headers of what hosts build against
 #   lib/cmake/<Package>/       CMake package configuration
 #   lib/pkgconfig/             pkg-config files
@@ -20,6 +21,8 @@ option(NORVANE_INSTALL_EXAMPLES "Install the example programs and pages as well"
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME Runtime)
 
 set(NORVANE_INSTALL_PROGRAMDIR ${CMAKE_INSTALL_LIBDIR}/norvane)
+# The web map control, registered by this path.
+set(NORVANE_INSTALL_TESSELDIR ${NORVANE_INSTALL_PROGRAMDIR})
 set(NORVANE_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake)
 set(NORVANE_INSTALL_PKGCONFIGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 

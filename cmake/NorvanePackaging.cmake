@@ -22,6 +22,20 @@ if(TARGET Varnex)
             DESTINATION ${NORVANE_INSTALL_PKGCONFIGDIR} COMPONENT Development)
 endif()
 
+# The platform layer for control hosts: creation by ProgID and the object services.
+if(TARGET PlatformCom)
+    set(dir ${NORVANE_INSTALL_CMAKEDIR}/NorvanePlatform)
+    install(EXPORT NorvanePlatformTargets NAMESPACE Platform:: DESTINATION ${dir}
+            COMPONENT Development)
+    configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/NorvanePlatformConfig.cmake.in
+        ${CMAKE_BINARY_DIR}/package/NorvanePlatformConfig.cmake INSTALL_DESTINATION ${dir})
+    write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/NorvanePlatformConfigVersion.cmake
+        VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+    install(FILES ${CMAKE_BINARY_DIR}/package/NorvanePlatformConfig.cmake
+                  ${CMAKE_BINARY_DIR}/package/NorvanePlatformConfigVersion.cmake
+            DESTINATION ${dir} COMPONENT Development)
+endif()
+
 # Debian packages. Installed under /usr; run-time dependencies come from dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME norvane)
@@ -50,7 +64,8 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 # The web map control is registered in the system-wide class registry after installation and
 # unregistered before removal; both steps do nothing while the control or the tool is absent.
 set(NORVANE_DEB_REGSVR ${CPACK_PACKAGING_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/regsvr)
-set(NORVANE_DEB_TESSEL ${CPACK_PACKAGING_INSTALL_PREFIX}/${NORVANE_INSTALL_PROGRAMDIR}/libTessel.so)
+set(NORVANE_SYSTEM_REGISTRY /var/lib/norvane/platform-registry.sqlite)
+set(NORVANE_DEB_TESSEL ${CPACK_PACKAGING_INSTALL_PREFIX}/${NORVANE_INSTALL_TESSELDIR}/Tessel.so)
 foreach(script postinst prerm)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/${script}.in ${CMAKE_BINARY_DIR}/package/debian/${script}
         @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE

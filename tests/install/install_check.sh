@@ -65,6 +65,16 @@ host)
     grep -q "opened, result 0" "$work/run.log" || fail "no open reported"
     grep -q "closed, result 0" "$work/run.log" || fail "no close reported"
 
+    # The web map control, registered with the installed tool into a registry of our own, then
+    # created by its ProgID; after unregistering, the ProgID is unknown again.
+    export PLATFORM_REGISTRY="$work/registry.sqlite"
+    "$prefix/bin/regsvr" "$prefix/lib/norvane/Tessel.so" || fail "regsvr could not register Tessel"
+    "$work/host/control_host" >"$work/control.log" || { cat "$work/control.log"; fail "control host failed"; }
+    cat "$work/control.log"
+    grep -q "init is member 2" "$work/control.log" || fail "control's init not found by name"
+    "$prefix/bin/regsvr" -u "$prefix/lib/norvane/Tessel.so" || fail "regsvr could not unregister Tessel"
+    "$work/host/control_host" >/dev/null && fail "control created after unregistering"
+
     # The same host through pkg-config.
     export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
     pc="$(pkg-config --cflags --libs varnex)"
@@ -76,7 +86,7 @@ host)
     "$work/pc_host" >/dev/null || fail "pkg-config host run failed"
 
     # The README's host examples are these files, word for word.
-    for file in CMakeLists.txt varnex_host.cpp; do
+    for file in CMakeLists.txt varnex_host.cpp control_host.cpp; do
         awk -v f="tests/install/host/$file" '
             $0 == "<!-- " f " -->" { grab = 1; next }
             grab && /^```/ { if (inside) exit; inside = 1; next }
@@ -145,9 +155,11 @@ deb)
 
     # Each deliverable, tool and stand-in library once, as a file of its own.
     files="$(awk '$1 ~ /^-/ { print $6 }' <<<"$listing")"
-    for name in Norvane libVarnex.so.1.0.0 libZorStylePlugin.so libBrevant.so.1.0.0 libqrl.so.1.0.0 \
-        libHestal.so.1.0.0 libQuistal.so.1.0.0 norvane-clustertool varnex/realstream.h \
-        VarnexConfig.cmake VarnexConfigVersion.cmake varnex.pc; do
+    for name in Norvane libVarnex.so.1.0.0 Tessel.so libZorStylePlugin.so libBrevant.so.1.0.0 \
+        libqrl.so.1.0.0 libHestal.so.1.0.0 libQuistal.so.1.0.0 libPlatformCom.so.1.0.0 \
+        libPlatformAfx.so.1.0.0 norvane-clustertool regsvr norvane-devserver varnex/realstream.h \
+        platform/creation.h VarnexConfig.cmake VarnexConfigVersion.cmake \
+        NorvanePlatformConfig.cmake NorvanePlatformConfigVersion.cmake varnex.pc; do
         count="$(grep -c "/$name\$" <<<"$files" || true)"
         [ "$count" -eq 1 ] || fail "$name is in the packages $count times"
     done
@@ -165,9 +177,15 @@ deb)
     done
     # The maintainer scripts run against the unpacked package, as dpkg runs them for another root.
     dpkg-deb -R "$runtime" "$work/root"
-    export DPKG_ROOT="$work/root" PLATFORM_REGISTRY="$work/registry.db"
+    export DPKG_ROOT="$work/root"
+    unset PLATFORM_REGISTRY
+    regsvr="$work/root/usr/bin/regsvr"
     sh "$work/root/DEBIAN/postinst" configure || fail "postinst failed"
+    export PLATFORM_REGISTRY="$work/root/var/lib/norvane/platform-registry.sqlite"
+    "$regsvr" -e TESSELDLL.TesselDllCtrl.1 | grep -q '^\[HKEY_CLASSES_ROOT\\TESSELDLL.TesselDllCtrl.1\]' \
+        || fail "postinst did not register the control"
     sh "$work/root/DEBIAN/prerm" remove || fail "prerm failed"
+    "$regsvr" -e TESSELDLL.TesselDllCtrl.1 >/dev/null && fail "prerm left the control registered"
 
     dpkg-deb -x "$dev" "$work/dev"
     check_no_build_paths "$work/dev"
