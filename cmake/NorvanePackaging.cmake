@@ -3,17 +3,23 @@
 # packages: "norvane" with what a machine runs, "norvane-dev" with what a host developer needs.
 include(CMakePackageConfigHelpers)
 
+# A CMake package `name` of the targets in the export set `<name>Targets`, with its configuration
+# from `<name>Config.cmake.in` here and a version file: same major version, this project's version.
+function(norvane_install_package name namespace)
+    set(dir ${NORVANE_INSTALL_CMAKEDIR}/${name})
+    set(out ${CMAKE_BINARY_DIR}/package)
+    install(EXPORT ${name}Targets NAMESPACE ${namespace} DESTINATION ${dir} COMPONENT Development)
+    configure_package_config_file(${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${name}Config.cmake.in
+        ${out}/${name}Config.cmake INSTALL_DESTINATION ${dir})
+    write_basic_package_version_file(${out}/${name}ConfigVersion.cmake
+        VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+    install(FILES ${out}/${name}Config.cmake ${out}/${name}ConfigVersion.cmake
+            DESTINATION ${dir} COMPONENT Development)
+endfunction()
+
 # Varnex: the live-stream manager with the SDK and base library it is built on.
 if(TARGET Varnex)
-    set(dir ${NORVANE_INSTALL_CMAKEDIR}/Varnex)
-    install(EXPORT VarnexTargets NAMESPACE Varnex:: DESTINATION ${dir} COMPONENT Development)
-    configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/VarnexConfig.cmake.in
-        ${CMAKE_BINARY_DIR}/package/VarnexConfig.cmake INSTALL_DESTINATION ${dir})
-    write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/VarnexConfigVersion.cmake
-        VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-    install(FILES ${CMAKE_BINARY_DIR}/package/VarnexConfig.cmake
-                  ${CMAKE_BINARY_DIR}/package/VarnexConfigVersion.cmake
-            DESTINATION ${dir} COMPONENT Development)
+    norvane_install_package(Varnex Varnex::)
 
     # The prefix is found from the file's own place, so a moved tree still works.
     norvane_relative_path(NORVANE_PC_TO_PREFIX ${NORVANE_INSTALL_PKGCONFIGDIR} "")
@@ -24,16 +30,7 @@ endif()
 
 # The platform layer for control hosts: creation by ProgID and the object services.
 if(TARGET PlatformCom)
-    set(dir ${NORVANE_INSTALL_CMAKEDIR}/NorvanePlatform)
-    install(EXPORT NorvanePlatformTargets NAMESPACE Platform:: DESTINATION ${dir}
-            COMPONENT Development)
-    configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/NorvanePlatformConfig.cmake.in
-        ${CMAKE_BINARY_DIR}/package/NorvanePlatformConfig.cmake INSTALL_DESTINATION ${dir})
-    write_basic_package_version_file(${CMAKE_BINARY_DIR}/package/NorvanePlatformConfigVersion.cmake
-        VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-    install(FILES ${CMAKE_BINARY_DIR}/package/NorvanePlatformConfig.cmake
-                  ${CMAKE_BINARY_DIR}/package/NorvanePlatformConfigVersion.cmake
-            DESTINATION ${dir} COMPONENT Development)
+    norvane_install_package(NorvanePlatform Platform::)
 endif()
 
 # Debian packages. Installed under /usr; run-time dependencies come from dpkg-shlibdeps.
