@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QStatusBar>
+#include <QStyleFactory>
 #include <QTimer>
 
 #include <memory>
@@ -33,6 +34,9 @@ public:
         if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
             return -1;
         const Olvane::ClientOptions options = Olvane::ClientOptions::fromEnvironment();
+        // The same look on every platform, and in the pictures the unattended mode saves.
+        if (QStyle *style = QStyleFactory::create("Fusion"))
+            QApplication::setStyle(style);
         auto window = std::make_unique<Olvane::MainWindow>(options);
         m_window = window.get();
         window->statusBar()->showMessage(QString::fromStdString(text) + "  |  "

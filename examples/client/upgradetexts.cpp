@@ -46,9 +46,12 @@ QString formatReleaseDate(qint64 releaseDate)
 {
     if (releaseDate <= 0)
         return QStringLiteral("-");
-    // Servers count in milliseconds since the epoch; smaller numbers are plain serials.
-    if (releaseDate < 100000000000LL)
-        return QString::number(releaseDate);
+    // Servers give a day as yyyyMMdd, or milliseconds since the epoch; other numbers are
+    // plain serials.
+    if (releaseDate < 100000000000LL) {
+        const QDate day = QDate::fromString(QString::number(releaseDate), "yyyyMMdd");
+        return day.isValid() ? day.toString("yyyy-MM-dd") : QString::number(releaseDate);
+    }
     return QDateTime::fromMSecsSinceEpoch(releaseDate, Qt::UTC).toString("yyyy-MM-dd");
 }
 
