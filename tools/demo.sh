@@ -7,7 +7,7 @@
 #
 # Without a display the client runs unattended, prints its transcript and saves a picture of
 # each view under docs/; the last line names the step that failed, if one did. With DISPLAY set
-# the window opens for a person to click through instead.
+# the window opens for a person to click through instead. DEMO_KEEP=1 keeps the scratch folder.
 set -uo pipefail
 
 build="${1:?usage: tools/demo.sh <builddir>}"
@@ -25,9 +25,9 @@ step() {
     say ""
     say "== $1"
 }
+# The last line names the failing step.
 fail() {
-    say "demo: $*"
-    say "demo: FAILED at step \"$STEP\""
+    say "demo: FAILED at step \"$STEP\": $*"
     exit 1
 }
 
@@ -67,7 +67,11 @@ cleanup() {
     stop_server
     local p
     for p in $(launchers_running); do kill -KILL "$p" 2>/dev/null; done
-    [ -n "$work" ] && rm -rf "$work"
+    if [ -n "${DEMO_KEEP:-}" ]; then
+        echo "demo: kept $work"
+    elif [ -n "$work" ]; then
+        rm -rf "$work"
+    fi
 }
 trap cleanup EXIT
 trap 'fail "interrupted"' INT TERM
@@ -266,7 +270,11 @@ step "check what happened"
 say "  first launcher exit code: $first_code (1 asks for a fresh copy)"
 [ -n "$finished" ] || fail "the client did not finish its run (see the transcript above)"
 [ -z "$(launchers_running)" ] || fail "a launcher is still running"
-grep -q '^failed:' "$transcript" && fail "$(grep '^failed:' "$transcript" | tail -n 1)"
+if failed_line="$(grep '^failed:' "$transcript" | tail -n 1)" && [ -n "$failed_line" ]; then
+    failed_line="${failed_line#failed: }"
+    STEP="client: ${failed_line%%:*}"
+    fail "${failed_line#*: }"
+fi
 [ "$first_code" -eq 1 ] || fail "the first run should have asked for a restart (1), not $first_code"
 grep -q '^client: run 2 ' "$transcript" || fail "the launcher did not start a fresh copy"
 grep -q '^done: .*(result 0)' "$transcript" || fail "the second run did not end with result 0"

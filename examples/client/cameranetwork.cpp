@@ -153,7 +153,7 @@ void CameraNetwork::answer(const KvSdk::SimCall &call, std::int64_t now)
         break;
     case CameraKind::Slow:
         schedule(now + 200 + spread, {Pending::OpenResult, id, 0});
-        schedule(now + 4500 + spread, {Pending::FirstFrame, id, 0});
+        schedule(now + 4300 + spread, {Pending::FirstFrame, id, 0});
         break;
     case CameraKind::Flaky:
         if (attempt <= camera.failures) {

@@ -131,22 +131,29 @@ void CameraTile::paintEvent(QPaintEvent *)
     painter.drawRoundedRect(band, 6, 6);
     painter.drawRect(band.adjusted(0, 0, 0, -6));
     painter.setPen(Qt::white);
-    QString state = tileStateName(m_state);
-    if (m_reconnects > 0 && m_state != TileState::Reconnecting)
-        state += QString("  (reopened %1x)").arg(m_reconnects);
-    painter.drawText(band.adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft, state);
-    if (m_state == TileState::Live) {
-        painter.drawText(band.adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignRight,
-                         QTime::currentTime().toString("HH:mm:ss"));
-    }
+    const QRectF bandText = band.adjusted(8, 0, -8, 0);
+    painter.drawText(bandText, Qt::AlignVCenter | Qt::AlignLeft, tileStateName(m_state));
+    if (m_reconnects > 0)
+        painter.drawText(bandText, Qt::AlignVCenter | Qt::AlignRight,
+                         QString("reopened %1\u00d7").arg(m_reconnects));
+
+    // Name, then the source and, while live, the time of the picture.
+    const QRectF text = frame.adjusted(8, 4, -8, 0);
     QFont bold = font;
     bold.setBold(true);
     painter.setFont(bold);
-    painter.drawText(frame.adjusted(8, 4, -8, 0), Qt::AlignTop | Qt::AlignLeft, m_camera.name);
+    const QFontMetrics boldMetrics(bold);
+    painter.drawText(text, Qt::AlignTop | Qt::AlignLeft,
+                     boldMetrics.elidedText(m_camera.name, Qt::ElideRight, int(text.width())));
     painter.setFont(font);
     painter.setPen(QColor(255, 255, 255, 160));
-    painter.drawText(frame.adjusted(8, 4, -8, 0), Qt::AlignTop | Qt::AlignRight,
+    const QRectF second = text.adjusted(0, boldMetrics.height(), 0, 0);
+    painter.drawText(second, Qt::AlignTop | Qt::AlignLeft,
                      QString::fromLatin1(m_camera.sourceId()));
+    if (m_state == TileState::Live) {
+        painter.drawText(second, Qt::AlignTop | Qt::AlignRight,
+                         QTime::currentTime().toString("HH:mm:ss"));
+    }
 }
 
 StreamsView::StreamsView(const QVector<Camera> &cameras, QWidget *parent)
