@@ -38,8 +38,9 @@ QVector<Camera> demoCameras(int count)
         camera.device = 1001 + i / 4;
         camera.channel = 1 + i % 4;
         camera.name = QString("%1 %2").arg(i + 1, 2, 10, QChar('0')).arg(kPlaces[i % places]);
-        // Out of every eight: four quick, one slow, two flaky, one offline.
-        switch (i % 8) {
+        // Out of every eight: four quick, one slow, two flaky, one offline, spread over the
+        // grid rather than in columns.
+        switch ((i * 3 + i / 8) % 8) {
         case 4:
             camera.kind = CameraKind::Slow;
             break;

@@ -25,7 +25,7 @@ MainWindow::MainWindow(const ClientOptions &options, QWidget *parent)
     setCentralWidget(m_tabs);
     statusBar()->showMessage(
         tr("Program folder %1").arg(QDir::toNativeSeparators(QApplication::applicationDirPath())));
-    resize(1280, 760);
+    resize(1280, 700);
     if (!options.unattended) {
         // A person sees the streams come up the first time the view is opened.
         connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {

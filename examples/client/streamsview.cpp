@@ -151,7 +151,9 @@ void CameraTile::paintEvent(QPaintEvent *)
     painter.drawText(second, Qt::AlignTop | Qt::AlignLeft,
                      QString::fromLatin1(m_camera.sourceId()));
     if (m_state == TileState::Live) {
-        painter.drawText(second, Qt::AlignTop | Qt::AlignRight,
+        const QRectF ground(text.left(), band.top() - metrics.height() - 4, text.width(),
+                            metrics.height());
+        painter.drawText(ground, Qt::AlignVCenter | Qt::AlignRight,
                          QTime::currentTime().toString("HH:mm:ss"));
     }
 }

@@ -210,6 +210,8 @@ void UnattendedRun::runStreams()
                 .arg(c.events));
     });
     ticker->start(1000);
+    // While the slow and the failing cameras are still on their way.
+    QTimer::singleShot(1200, this, [this] { picture("streams-opening.png"); });
     QTimer::singleShot(m_options.streamSeconds * 1000, this, [this, ticker] {
         ticker->stop();
         endStreams();

@@ -284,7 +284,8 @@ TEST_P(Cycle, RunsEveryStepAndLeavesTheProgramDirectoryAsItShould)
     // The modules keep their states; the installed file is the one the client wrote.
     EXPECT_EQ(installed.at(0).nState, 1);
     EXPECT_EQ(installed.at(1).nState, 2);
-    for (const char *picture : {"modules-check.png", "modules-after-restart.png", "streams.png"})
+    for (const char *picture :
+         {"modules-check.png", "modules-after-restart.png", "streams-opening.png", "streams.png"})
         EXPECT_TRUE(readFile(m_root.filePath("pictures/") + picture).startsWith("\x89PNG"))
             << picture;
 }
