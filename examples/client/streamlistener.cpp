@@ -3,19 +3,25 @@
 
 namespace Olvane {
 
-StreamListener::StreamListener(QObject *parent)
-    : QObject(parent)
-    , m_ownThread(std::this_thread::get_id())
-{
-    qRegisterMetaType<Olvane::StreamEvent>("Olvane::StreamEvent");
-}
+StreamListener::StreamListener()
+    : m_ownThread(std::this_thread::get_id())
+{}
 
 void StreamListener::report(StreamEvent event, int id, int value)
 {
     m_calls.fetch_add(1);
     if (std::this_thread::get_id() == m_ownThread)
         m_callsOnOwnThread.fetch_add(1);
-    emit streamEvent(event, id, value);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.push_back({event, id, value});
+}
+
+std::vector<StreamEventRecord> StreamListener::takeEvents()
+{
+    std::vector<StreamEventRecord> events;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    events.swap(m_pending);
+    return events;
 }
 
 int StreamListener::OnOpenVideo(int result, int id, std::intptr_t)

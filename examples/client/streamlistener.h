@@ -3,26 +3,34 @@
 
 #include <varnex/realstream.h>
 
-#include <QObject>
-
 #include <atomic>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace Olvane {
 
 // What a listener call reported.
 enum class StreamEvent { Opened, Closed, Reconnected, FirstFrame, Delay, Timeout, OpenFailed };
 
-// Turns the stream component's listener calls into a Qt signal. The calls arrive on the
-// component's queue thread with its listener lock held, so nothing here touches a widget or
-// calls back into the component: each call only emits, and the receiver (living on the window's
-// thread) gets it queued.
-class StreamListener : public QObject, public DCM::IRealStreamListener
+struct StreamEventRecord
 {
-    Q_OBJECT
+    StreamEvent event;
+    // The stream the event is about; for Reconnected, the original stream.
+    int id;
+    // For Reconnected, the new stream; otherwise the result or value that came with the call.
+    int value;
+};
 
+// Collects the stream component's listener calls for the window. The calls arrive on the
+// component's queue thread with its listener lock held, so nothing here touches a widget or
+// calls back into the component: each call only appends to a list under a lock of its own. The
+// window takes the list on its own thread, on its own timer; that lock is the only place the two
+// threads meet, so no call's data travels through Qt's event queue.
+class StreamListener : public DCM::IRealStreamListener
+{
 public:
-    explicit StreamListener(QObject *parent = nullptr);
+    StreamListener();
 
     int OnOpenVideo(int result, int id, std::intptr_t owner) override;
     int OnCloseVideo(int result, int id, std::intptr_t owner) override;
@@ -32,15 +40,13 @@ public:
     int OnOpenTimeout(int id, std::intptr_t owner) override;
     int OnOpenFailed(int value, int id) override;
 
+    // The calls collected since the last take, in order.
+    std::vector<StreamEventRecord> takeEvents();
+
     // Calls received so far, and how many of them came on the thread that made the listener
     // (none should: that is the window's thread).
     int calls() const { return m_calls.load(); }
     int callsOnOwnThread() const { return m_callsOnOwnThread.load(); }
-
-signals:
-    // id is the stream the event is about; for Reconnected, id is the original stream and value
-    // the new one; otherwise value is the result or the value that came with the call.
-    void streamEvent(Olvane::StreamEvent event, int id, int value);
 
 private:
     void report(StreamEvent event, int id, int value);
@@ -48,8 +54,8 @@ private:
     std::thread::id m_ownThread;
     std::atomic<int> m_calls{0};
     std::atomic<int> m_callsOnOwnThread{0};
+    std::mutex m_mutex;
+    std::vector<StreamEventRecord> m_pending;
 };
 
 } // namespace Olvane
-
-Q_DECLARE_METATYPE(Olvane::StreamEvent)

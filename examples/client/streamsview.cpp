@@ -22,6 +22,7 @@ namespace {
 
 constexpr int kReconnectIntervalMs = 1000;
 constexpr int kColumns = 8;
+constexpr int kPollMs = 25;
 
 QColor stateColor(TileState state)
 {
@@ -160,16 +161,17 @@ void CameraTile::paintEvent(QPaintEvent *)
 
 StreamsView::StreamsView(const QVector<Camera> &cameras, QWidget *parent)
     : QWidget(parent)
-    , m_listener(new StreamListener(this))
+    , m_listener(std::make_unique<StreamListener>())
     , m_summary(new QLabel(this))
     , m_openButton(new QPushButton(tr("Open all"), this))
     , m_closeButton(new QPushButton(tr("Close all"), this))
     , m_repaint(new QTimer(this))
+    , m_poll(new QTimer(this))
 {
-    // The listener lives on this thread, so its signal reaches the view queued whatever thread
-    // emits it.
-    connect(m_listener, &StreamListener::streamEvent, this, &StreamsView::onStreamEvent,
-            Qt::QueuedConnection);
+    // The listener is called on the component's thread; the view takes what it collected on
+    // its own thread, often enough for the eye.
+    connect(m_poll, &QTimer::timeout, this, &StreamsView::takeEvents);
+    m_poll->setInterval(kPollMs);
 
     auto *grid = new QGridLayout;
     grid->setSpacing(6);
@@ -228,7 +230,7 @@ bool StreamsView::start()
     if (result == 0)
         result = component->Init(m_sdk.get());
     if (result == 0)
-        result = component->AddListener(m_listener, std::intptr_t(this));
+        result = component->AddListener(m_listener.get(), std::intptr_t(this));
     if (result != 0) {
         m_summary->setText(tr("The stream component refused to start (result %1).").arg(result));
         m_component = component;
@@ -238,6 +240,7 @@ bool StreamsView::start()
     m_component = component;
     m_byId.clear();
     m_events = 0;
+    m_poll->start();
     m_clock.start();
     for (CameraTile *tile : qAsConst(m_tiles)) {
         const QByteArray source = tile->camera().sourceId();
@@ -273,7 +276,7 @@ bool StreamsView::stop(int timeoutMs)
     const bool closed = allClosed();
     release();
     // What the component reported before it let go.
-    QApplication::processEvents();
+    takeEvents();
     updateSummary();
     return closed;
 }
@@ -290,8 +293,9 @@ void StreamsView::closeAll()
 // SDK they answer through.
 void StreamsView::release()
 {
+    m_poll->stop();
     if (m_component) {
-        m_component->RemoveListener(m_listener, std::intptr_t(this));
+        m_component->RemoveListener(m_listener.get(), std::intptr_t(this));
         m_component->UnInit();
         m_component = nullptr;
     }
@@ -305,17 +309,26 @@ CameraTile *StreamsView::tileOf(int id) const
     return m_byId.value(id, nullptr);
 }
 
-void StreamsView::onStreamEvent(StreamEvent event, int id, int value)
+void StreamsView::takeEvents()
 {
-    ++m_events;
     if (QThread::currentThread() != thread())
         ++m_eventsOffThread;
-    CameraTile *tile = tileOf(id);
-    if (!tile) {
+    const std::vector<StreamEventRecord> events = m_listener->takeEvents();
+    for (const StreamEventRecord &record : events)
+        apply(record);
+    if (!events.empty())
         updateSummary();
+}
+
+void StreamsView::apply(const StreamEventRecord &record)
+{
+    ++m_events;
+    CameraTile *tile = tileOf(record.id);
+    if (!tile)
         return;
-    }
-    switch (event) {
+    const int id = record.id;
+    const int value = record.value;
+    switch (record.event) {
     case StreamEvent::Opened:
         // A failed open is reopened by the component at its next pass.
         if (value != 0 && tile->state() != TileState::Closed)
@@ -347,7 +360,6 @@ void StreamsView::onStreamEvent(StreamEvent event, int id, int value)
             tile->setState(TileState::Closed);
         break;
     }
-    updateSummary();
 }
 
 StreamCounts StreamsView::counts() const

@@ -86,17 +86,18 @@ public:
     bool running() const { return m_component != nullptr; }
 
     StreamCounts counts() const;
-    const StreamListener *listener() const { return m_listener; }
+    const StreamListener *listener() const { return m_listener.get(); }
     // Milliseconds since start.
     qint64 elapsedMs() const { return m_clock.isValid() ? m_clock.elapsed() : 0; }
-    // Events shown, and how many of them were handled off the window's thread (none should).
+    // How often the view took events while off the window's thread (never, when sound).
     int eventsOffThread() const { return m_eventsOffThread; }
 
 signals:
     void countsChanged();
 
 private:
-    void onStreamEvent(Olvane::StreamEvent event, int id, int value);
+    void takeEvents();
+    void apply(const StreamEventRecord &record);
     void closeAll();
     void release();
     void updateSummary();
@@ -104,11 +105,12 @@ private:
 
     QVector<CameraTile *> m_tiles;
     QHash<int, CameraTile *> m_byId;
-    StreamListener *m_listener;
+    std::unique_ptr<StreamListener> m_listener;
     QLabel *m_summary;
     QPushButton *m_openButton;
     QPushButton *m_closeButton;
     QTimer *m_repaint;
+    QTimer *m_poll;
     QElapsedTimer m_clock;
     int m_events = 0;
     int m_eventsOffThread = 0;

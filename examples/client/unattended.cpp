@@ -239,7 +239,7 @@ void UnattendedRun::endStreams()
     }
     m_transcript.line("streams",
                       QString("after %1: live %2 of %3, reopened %4, reported slow %5, open "
-                              "failed %6; %7 events, %8 off the window's thread")
+                              "failed %6; %7 events, %8 taken off the window's thread")
                           .arg(seconds(streams->elapsedMs()))
                           .arg(seen.in(TileState::Live))
                           .arg(seen.tiles)
