@@ -199,6 +199,10 @@ protected:
         // The offscreen platform leaks its screen at exit, which would change the exit code.
         env.insert("LSAN_OPTIONS", "suppressions=" NORVANE_LSAN_SUPPRESSIONS);
 #endif
+#if defined(__SANITIZE_THREAD__)
+        env.insert("TSAN_OPTIONS",
+                   env.value("TSAN_OPTIONS") + ":suppressions=" NORVANE_TSAN_SUPPRESSIONS);
+#endif
         QProcess launcher;
         launcher.setProcessEnvironment(env);
         launcher.setWorkingDirectory(m_root.path());
@@ -213,7 +217,10 @@ protected:
         return launcher.exitStatus() == QProcess::NormalExit ? qint8(launcher.exitCode()) : -1;
     }
 
-    QString transcriptFile() const { return m_root.filePath("transcript.txt"); }
+    QString transcriptFile() const
+    {
+        return m_root.filePath("transcript.txt");
+    }
     QStringList transcript() const
     {
         return QString::fromUtf8(readFile(transcriptFile())).split('\n', Qt::SkipEmptyParts);
@@ -259,7 +266,8 @@ TEST_P(Cycle, RunsEveryStepAndLeavesTheProgramDirectoryAsItShould)
 {
     const CycleCase &c = GetParam();
     const int first = runLauncher();
-    EXPECT_EQ(first, c.firstExit) << readFile(transcriptFile()).toStdString();
+    EXPECT_EQ(first, c.firstExit) << readFile(transcriptFile()).toStdString()
+                                  << readFile(m_root.filePath("launcher.err")).toStdString();
     // A restart always has its fresh copy waited for, expected or not.
     EXPECT_EQ(first == 1 ? secondRunExit() : -1, c.secondExit);
     const QStringList lines = transcript();
