@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Developer entry point: installs what is missing, configures, builds and runs.
 #   ./dev.sh test [default|asan|tsan] [ctest -L label]   build and run the tests
-#   ./dev.sh demo                                         build and run the launcher demo
+#   ./dev.sh demo                                         build and run the whole system: upgrade cycle, streams
 #   ./dev.sh bench                                        build and run the benchmarks
 #   ./dev.sh fuzz [seconds]                               build and run the fuzz targets
 set -euo pipefail
@@ -48,8 +48,8 @@ test)
     ctest --preset "$preset" -j "$(nproc)" "$@"
     ;;
 demo)
-    install_missing
-    build default
+    install_missing || { echo "demo: FAILED at step \"install packages\""; exit 1; }
+    build default || { echo "demo: FAILED at step \"build\""; exit 1; }
     if [ -x tools/demo.sh ]; then
         exec tools/demo.sh build/default
     else
