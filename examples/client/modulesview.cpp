@@ -242,7 +242,10 @@ bool ModulesView::install()
 {
     if (!m_downloaded || !startJob(tr("Installing")))
         return false;
-    if (!writeSolutionIntoPacket()) {
+    if (!prepareSolutionUpdate()) {
+        // Nothing was installed; the downloaded packets go as after any failed job.
+        m_engine.removeTmpDir();
+        m_downloaded = false;
         endJob(UpgradeOpWriteSolutionFailed, tr("Install"));
         emit installFinished(UpgradeOpWriteSolutionFailed);
         return true;
@@ -254,13 +257,10 @@ bool ModulesView::install()
 }
 
 // The new versions go into the solution file inside the packet, so that the installation puts
-// them in place together with the files, under the same backup and rollback.
-bool ModulesView::writeSolutionIntoPacket()
+// them in place together with the files, under the same backup and rollback. A solution file
+// outside the program directory is updated after a successful installation instead.
+bool ModulesView::prepareSolutionUpdate()
 {
-    const QString appDir = QCoreApplication::applicationDirPath();
-    const QString relative = QDir(appDir).relativeFilePath(m_solutionFile);
-    if (relative.startsWith("..") || QDir::isAbsolutePath(relative))
-        return false;
     QVector<ModuleVersion> updates;
     for (const ModuleVersion &offer : chosen()) {
         const ModuleVersion *old = findById(m_installed, offer.strId);
@@ -272,6 +272,13 @@ bool ModulesView::writeSolutionIntoPacket()
             module.nState = 1;
         updates.append(module);
     }
+    m_solutionUpdates.clear();
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QString relative = QDir(appDir).relativeFilePath(m_solutionFile);
+    if (relative.startsWith("..") || QDir::isAbsolutePath(relative)) {
+        m_solutionUpdates = updates;
+        return QFileInfo(m_solutionFile).isWritable();
+    }
     const QString target = packetDir() + QDir::separator() + relative;
     if (!QDir().mkpath(QFileInfo(target).absolutePath()))
         return false;
@@ -281,6 +288,11 @@ bool ModulesView::writeSolutionIntoPacket()
 void ModulesView::onUpgradeFinish(UpgradeOpError error)
 {
     m_downloaded = false;
+    if (error == UpgradeOpSuccess && !m_solutionUpdates.isEmpty()
+        && !CUpgrade::updateSolutionInfoFile(m_solutionFile, m_solutionFile, m_solutionUpdates)) {
+        error = UpgradeOpWriteSolutionFailed;
+    }
+    m_solutionUpdates.clear();
     m_progress->setFormat(error == UpgradeOpSuccess ? tr("installed") : tr("idle"));
     endJob(error, tr("Install"));
     if (error == UpgradeOpSuccess)

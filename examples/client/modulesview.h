@@ -59,7 +59,7 @@ private:
     void onUpgradeFinish(UpgradeOpError error);
     bool startJob(const QString &what);
     void endJob(UpgradeOpError error, const QString &what);
-    bool writeSolutionIntoPacket();
+    bool prepareSolutionUpdate();
     void fillTable();
     void updateButtons();
     void showResult(const QString &what, UpgradeOpError error);
@@ -70,6 +70,9 @@ private:
     QVector<ModuleVersion> m_offered;
     QVector<ModuleVersion> m_newer;
     bool m_downloaded = false;
+    // New versions to write into a solution file that lies outside the program directory, once
+    // the installation succeeded; empty when they travel inside the packet.
+    QVector<ModuleVersion> m_solutionUpdates;
     bool m_busy = false;
     QElapsedTimer m_jobClock;
     qint64 m_lastJobMs = 0;

@@ -52,11 +52,6 @@ void UnattendedRun::start()
                                   .arg(m_options.restarts > 0 ? ", after a restart" : ""));
     m_window.showModules();
     listModules("modules");
-    if (m_window.modules()->installed().isEmpty() && m_options.restarts == 0
-        && !QFileInfo::exists(m_options.solutionFile)) {
-        jobFailed("modules", UpgradeOpReadSolutionFailed);
-        return;
-    }
     m_step = "check";
     if (!m_window.modules()->check())
         jobFailed(m_step, UpgradeOpReadSolutionFailed);
@@ -72,7 +67,7 @@ void UnattendedRun::listModules(const QString &step)
         m_transcript.detail(QString("%1 %2 (released %3%4)")
                                 .arg(module.strId, module.strVersion,
                                      formatReleaseDate(module.llReleaseDate),
-                                     module.nState == 0 ? ", not updated" : ""));
+                                     module.nState == 0 ? ", kept out of updates" : ""));
     }
 }
 
