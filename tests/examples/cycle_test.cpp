@@ -5,6 +5,7 @@
 // installs and asks for a restart; the fresh copy shows the new versions and the streams.
 #include "cupgrade.h"
 #include "testcerts.h"
+#include "testsupport.h"
 
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -29,22 +30,12 @@
 
 namespace {
 
+using LauncherTest::copyFile;
+using LauncherTest::readFile;
+using LauncherTest::writeFile;
+
 const char kHost[] = "upgrade.example.com";
 constexpr int kRunMs = 60000;
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-           && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Every file under root: its relative path and the MD5 of its content, one line each.
 QString treeDigest(const QString &root)
@@ -125,8 +116,8 @@ protected:
     {
         m_prog = QDir(m_root.path()).filePath("Program");
         QDir().mkpath(m_prog + "/Solutions");
-        ASSERT_TRUE(QFile::copy(NORVANE_PROGRAM, m_prog + "/Norvane"));
-        ASSERT_TRUE(QFile::copy(OLVANE_PLUGIN, m_prog + "/Solutions/libOlvane.so"));
+        ASSERT_TRUE(copyFile(NORVANE_PROGRAM, m_prog + "/Norvane"));
+        ASSERT_TRUE(copyFile(OLVANE_PLUGIN, m_prog + "/Solutions/libOlvane.so"));
         ASSERT_TRUE(QFile::link(SEVENZIP_EXE, m_prog + "/7z"));
         ASSERT_TRUE(writeFile(m_prog + "/Solutions/SolutionInfo.xml", R"(<?xml version="1.0"?>
 <Client>

@@ -75,25 +75,3 @@ TEST(StreamsView, StartsAgainAfterAStop)
 }
 
 } // namespace
-
-#if defined(__SANITIZE_ADDRESS__)
-// The offscreen platform the test runs on leaks its screen at exit; full stacks let the
-// suppression name that plug-in alone.
-extern "C" Q_DECL_EXPORT const char *__lsan_default_suppressions()
-{
-    return "leak:libqoffscreen.so\n";
-}
-extern "C" Q_DECL_EXPORT const char *__asan_default_options()
-{
-    return "fast_unwind_on_malloc=0";
-}
-#endif
-
-int main(int argc, char **argv)
-{
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
