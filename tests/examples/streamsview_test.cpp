@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <qrl/qrl.h>
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,39 @@ TEST(StreamsView, StartsAgainAfterAStop)
         EXPECT_TRUE(view.stop(10000));
         EXPECT_EQ(view.counts().in(TileState::Closed), 4);
     }
+}
+
+// A stream whose first frame never comes is reported slow, then timed out at 30 s and closed by
+// the component; the view shows it timed out. The component's clock is the base library's test
+// clock here, moved on by hand; the cameras answer in real time.
+TEST(StreamsView, AStreamWithoutFramesTimesOut)
+{
+    QVector<Camera> cameras = demoCameras(2);
+    cameras[0].kind = CameraKind::Quick;
+    cameras[1].kind = CameraKind::Offline;
+    qrl::DTestClock::Enable(1000000);
+    {
+        StreamsView view(cameras);
+        ASSERT_TRUE(view.start());
+        ASSERT_TRUE(spinUntil(
+            [&] {
+                const StreamCounts c = view.counts();
+                return c.in(TileState::Live) == 1 && c.in(TileState::OpenFailed) == 1;
+            },
+            10000));
+        for (int second = 0; second < 31; ++second) {
+            qrl::DTestClock::Advance(1000);
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        const bool timedOut
+            = spinUntil([&] { return view.counts().in(TileState::TimedOut) == 1; }, 10000);
+        EXPECT_TRUE(timedOut);
+        EXPECT_EQ(view.counts().in(TileState::Live), 1);
+        EXPECT_TRUE(view.stop(10000));
+        EXPECT_EQ(view.counts().in(TileState::TimedOut), 1);
+        EXPECT_EQ(view.counts().in(TileState::Closed), 1);
+    }
+    qrl::DTestClock::Disable();
 }
 
 } // namespace
