@@ -12,10 +12,9 @@
 #   lib/cmake/<Package>/       CMake package configuration
 #   lib/pkgconfig/             pkg-config files
 # Run-time search paths are relative ($ORIGIN), so the installed tree works wherever it is moved.
-# Tests, benchmarks and examples have no install rules; examples join with NORVANE_INSTALL_EXAMPLES.
+# Tests and benchmarks have no install rules; the examples only when asked for, as the component
+# "Examples".
 include(GNUInstallDirs)
-
-option(NORVANE_INSTALL_EXAMPLES "Install the example programs and pages as well" OFF)
 
 # Two components: what a machine runs, and what a host developer builds against.
 set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME Runtime)
@@ -84,12 +83,18 @@ function(norvane_install_program target)
     install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 endfunction()
 
-# A plug-in loaded by file name: no soname, no development link.
+# A plug-in loaded by file name: no soname, no development link. EXAMPLE puts it in the Examples
+# component, which only `cmake --install <build> --component Examples` installs.
 function(norvane_install_plugin target destination)
+    cmake_parse_arguments(arg "EXAMPLE" "" "" ${ARGN})
+    set(component COMPONENT Runtime)
+    if(arg_EXAMPLE)
+        set(component COMPONENT Examples EXCLUDE_FROM_ALL)
+    endif()
     norvane_relative_path(rel ${destination} ${CMAKE_INSTALL_LIBDIR})
     set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${rel}")
-    install(TARGETS ${target} LIBRARY DESTINATION ${destination} COMPONENT Runtime
-                              RUNTIME DESTINATION ${destination} COMPONENT Runtime)
+    install(TARGETS ${target} LIBRARY DESTINATION ${destination} ${component}
+                              RUNTIME DESTINATION ${destination} ${component})
 endfunction()
 
 # A relative symbolic link installed as `destination/name` pointing at `target_path` (a path

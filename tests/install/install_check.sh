@@ -43,6 +43,18 @@ check_no_test_files() {
     [ -z "$hits" ] || fail "test or benchmark files installed: $hits"
 }
 
+# Every program and library finds ours relative to itself, never in the build tree.
+check_runpaths() {
+    local elf runpath
+    while IFS= read -r -d '' elf; do
+        file -b "$elf" | grep -q '^ELF' || continue
+        runpath="$(readelf -d "$elf" | sed -n 's/.*(R\(UN\)\?PATH).*\[\(.*\)\]/\2/p')"
+        if tr ':' '\n' <<<"$runpath" | grep -v -e '^$' -e '^\$ORIGIN'; then
+            fail "$elf searches $runpath"
+        fi
+    done < <(find "$1" -type f -print0)
+}
+
 case "$what" in
 host)
     generator="$1" cxx="$2" cxxflags="$3" ldflags="$4"
@@ -106,18 +118,20 @@ tree)
     check_no_test_files "$(cd "$work/prefix" && find . -printf '%P\n')"
     check_no_build_paths "$work/prefix"
 
-    # Libraries carry their major version as soname, with the link the loader looks for, and
-    # every program and library finds ours relative to itself, never in the build tree.
+    # Libraries carry their major version as soname, with the link the loader looks for.
     for lib in "$work"/prefix/lib/lib*.so.*.*.*; do
         soname="$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')"
         [ "$soname" = "$(basename "${lib%.*.*}")" ] || fail "$lib has soname '$soname'"
         [ -L "$work/prefix/lib/$soname" ] || fail "no $soname link"
     done
-    while IFS= read -r -d '' elf; do
-        file -b "$elf" | grep -q '^ELF' || continue
-        runpath="$(readelf -d "$elf" | sed -n 's/.*(R\(UN\)\?PATH).*\[\(.*\)\]/\2/p')"
-        tr ':' '\n' <<<"$runpath" | grep -v -e '^$' -e '^\$ORIGIN' && fail "$elf searches $runpath"
-    done < <(find "$work/prefix" -type f -print0)
+    check_runpaths "$work/prefix"
+
+    # The examples only on request: the reference client as the launcher's main frame plug-in.
+    [ -z "$(ls -A "$work/prefix/lib/norvane/Solutions")" ] || fail "examples installed unasked"
+    cmake --install "$build" --prefix "$work/examples" --component Examples >/dev/null
+    [ "$(cd "$work/examples" && find . -type f)" = "./lib/norvane/Solutions/libOlvane.so" ] \
+        || fail "the Examples component holds $(cd "$work/examples" && find . -type f)"
+    check_runpaths "$work/examples"
 
     # With DESTDIR everything lands below it; the prefix itself stays untouched.
     DESTDIR="$work/stage" cmake --install "$build" --prefix "$work/elsewhere/usr" >/dev/null
