@@ -2,6 +2,7 @@
 # What hosts build against (CMake package configuration and pkg-config files) and the Debian
 # packages: "norvane" with what a machine runs, "norvane-dev" with what a host developer needs.
 include(CMakePackageConfigHelpers)
+norvane_wrap_build_includes()
 
 # A CMake package `name` of the targets in the export set `<name>Targets`, with its configuration
 # from `<name>Config.cmake.in` here and a version file: same major version, this project's version.
