@@ -35,9 +35,9 @@ function(norvane_relative_path out from to)
     set(${out} "${rel}" PARENT_SCOPE)
 endfunction()
 
-# A shared library that others link: versioned name and soname, found beside its peers. With
-# HEADERS, the folder whose contents are its public headers; with EXPORT, the package set it
-# belongs to. Without HEADERS nobody builds against it, so no development link either.
+# A shared library: versioned name and soname, found beside its peers. With HEADERS, the folder
+# whose contents are its public headers; with EXPORT, the package set it belongs to. With neither,
+# nobody builds against it, so no development link either.
 function(norvane_install_library target)
     cmake_parse_arguments(arg "" "HEADERS;EXPORT" "" ${ARGN})
     set_target_properties(${target} PROPERTIES
@@ -49,19 +49,21 @@ function(norvane_install_library target)
         set(export_args EXPORT ${arg_EXPORT})
         set_property(GLOBAL APPEND PROPERTY NORVANE_EXPORTED_TARGETS ${target})
     endif()
-    if(arg_HEADERS)
+    if(arg_HEADERS OR arg_EXPORT)
         install(TARGETS ${target} ${export_args}
             LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
                 COMPONENT Runtime NAMELINK_COMPONENT Development
             RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
             ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
             INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-        install(DIRECTORY ${arg_HEADERS}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-            COMPONENT Development FILES_MATCHING PATTERN "*.h")
     else()
         install(TARGETS ${target} ${export_args}
             LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_SKIP
             RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+    endif()
+    if(arg_HEADERS)
+        install(DIRECTORY ${arg_HEADERS}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+            COMPONENT Development FILES_MATCHING PATTERN "*.h")
     endif()
 endfunction()
 
@@ -106,6 +108,9 @@ function(norvane_wrap_build_includes)
     get_property(targets GLOBAL PROPERTY NORVANE_EXPORTED_TARGETS)
     foreach(target IN LISTS targets)
         get_target_property(dirs ${target} INTERFACE_INCLUDE_DIRECTORIES)
+        if(NOT dirs)
+            continue()
+        endif()
         set(wrapped)
         foreach(dir IN LISTS dirs)
             if(dir MATCHES "^\\$<")
