@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+#include "platform/hresult.h"
+
+namespace {
+struct Named
+{
+    std::uint32_t code;
+    const char *name;
+};
+
+// One name per code; where two share a value the one of registration comes first.
+const Named kNames[] = {
+    {0x00000000, "S_OK"},
+    {0x00000001, "S_FALSE"},
+    {0x80004001, "E_NOTIMPL"},
+    {0x80004002, "E_NOINTERFACE"},
+    {0x80004003, "E_POINTER"},
+    {0x80004004, "E_ABORT"},
+    {0x80004005, "E_FAIL"},
+    {0x8000000A, "E_PENDING"},
+    {0x8000FFFF, "E_UNEXPECTED"},
+    {0x80070005, "E_ACCESSDENIED"},
+    {0x80070006, "E_HANDLE"},
+    {0x8007000E, "E_OUTOFMEMORY"},
+    {0x80070057, "E_INVALIDARG"},
+    {0x80020001, "DISP_E_UNKNOWNINTERFACE"},
+    {0x80020003, "DISP_E_MEMBERNOTFOUND"},
+    {0x80020004, "DISP_E_PARAMNOTFOUND"},
+    {0x80020005, "DISP_E_TYPEMISMATCH"},
+    {0x80020006, "DISP_E_UNKNOWNNAME"},
+    {0x80020007, "DISP_E_NONAMEDARGS"},
+    {0x80020008, "DISP_E_BADVARTYPE"},
+    {0x80020009, "DISP_E_EXCEPTION"},
+    {0x8002000A, "DISP_E_OVERFLOW"},
+    {0x8002000B, "DISP_E_BADINDEX"},
+    {0x8002000C, "DISP_E_UNKNOWNLCID"},
+    {0x8002000E, "DISP_E_BADPARAMCOUNT"},
+    {0x8002000F, "DISP_E_PARAMNOTOPTIONAL"},
+    {0x8002801C, "TYPE_E_REGISTRYACCESS"},
+    {0x8002801D, "TYPE_E_LIBNOTREGISTERED"},
+    {0x80028018, "TYPE_E_INVDATAREAD"},
+    {0x80028019, "TYPE_E_UNSUPFORMAT"},
+    {0x8002802B, "TYPE_E_ELEMENTNOTFOUND"},
+    {0x80029C4A, "TYPE_E_CANTLOADLIBRARY"},
+    {0x80040100, "OLECMDERR_E_NOTSUPPORTED"},
+    {0x80040101, "OLECMDERR_E_DISABLED"},
+    {0x80040102, "OLECMDERR_E_NOHELP"},
+    {0x80040103, "OLECMDERR_E_CANCELED"},
+    {0x80040104, "OLECMDERR_E_UNKNOWNGROUP"},
+    {0x80040110, "CLASS_E_NOAGGREGATION"},
+    {0x80040111, "CLASS_E_CLASSNOTAVAILABLE"},
+    {0x80040150, "REGDB_E_READREGDB"},
+    {0x80040151, "REGDB_E_WRITEREGDB"},
+    {0x80040152, "REGDB_E_KEYMISSING"},
+    {0x80040153, "REGDB_E_INVALIDVALUE"},
+    {0x80040154, "REGDB_E_CLASSNOTREG"},
+    {0x80040155, "REGDB_E_IIDNOTREG"},
+    {0x80040200, "SELFREG_E_TYPELIB"},
+    {0x80040201, "SELFREG_E_CLASS"},
+    {0x800401F0, "CO_E_NOTINITIALIZED"},
+    {0x800401F3, "CO_E_CLASSSTRING"},
+    {0x800401F5, "CO_E_APPNOTFOUND"},
+    {0x800401F8, "CO_E_DLLNOTFOUND"},
+    {0x800401F9, "CO_E_ERRORINDLL"},
+};
+} // namespace
+
+extern "C" const char *PlatformResultName(HRESULT hr)
+{
+    for (const Named &n : kNames)
+        if (n.code == static_cast<std::uint32_t>(hr))
+            return n.name;
+    return nullptr;
+}
