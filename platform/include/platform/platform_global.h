@@ -11,4 +11,5 @@
 // Interfaces use the one calling convention of the target; kept as a name so that declarations
 // read the same on every platform.
 #define STDMETHODCALLTYPE
-#define STDAPI extern "C" PLATFORM_EXPORT HRESULT
+// Entry points of modules and of the platform are always visible from outside their module.
+#define STDAPI extern "C" __attribute__((visibility("default"))) HRESULT

@@ -44,6 +44,11 @@ protected:
 };
 typedef IClassFactory *LPCLASSFACTORY;
 
+// The exports of an in-process module, as the platform finds them by name.
+typedef HRESULT(STDMETHODCALLTYPE *LPFNGETCLASSOBJECT)(REFCLSID, REFIID, LPVOID *);
+typedef HRESULT(STDMETHODCALLTYPE *LPFNCANUNLOADNOW)();
+typedef HRESULT(STDMETHODCALLTYPE *LPFNREGISTERSERVER)();
+
 namespace platform {
 
 // Holds one reference to an interface and gives it back when it goes.
