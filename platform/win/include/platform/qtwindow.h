@@ -6,6 +6,8 @@
 
 #include "platform/types.h"
 
+#pragma GCC visibility push(default)
+
 class QWidget;
 
 namespace platform::win {
@@ -15,3 +17,5 @@ QWidget *widgetOf(HWND hwnd);
 void setDestroyHook(HWND hwnd, void (*fn)(void *), void *context);
 
 } // namespace platform::win
+
+#pragma GCC visibility pop

@@ -7,6 +7,8 @@
 
 #include "platform/types.h"
 
+#pragma GCC visibility push(default)
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -228,3 +230,5 @@ bool parseDialogTemplate(const void *data, std::size_t size, DialogTemplate *out
 SIZE dialogBaseUnits(WORD pointSize);
 
 } // namespace platform
+
+#pragma GCC visibility pop
