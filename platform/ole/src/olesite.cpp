@@ -139,7 +139,7 @@ COleControlSite::COleControlSite(COleControlContainer *container)
 
 COleControlSite::~COleControlSite()
 {
-    DestroyControl();
+    releaseControl();
 }
 
 HRESULT COleControlSite::CreateControl(REFCLSID clsid, DWORD style, const RECT &rect, UINT id)
@@ -188,6 +188,12 @@ void COleControlSite::DestroyControl()
 {
     // Keep the site alive while the control lets go of it.
     ExternalAddRef();
+    releaseControl();
+    ExternalRelease();
+}
+
+void COleControlSite::releaseControl()
+{
     if (m_pInPlaceObject)
         m_pInPlaceObject->InPlaceDeactivate();
     if (m_pObject) {
@@ -199,8 +205,6 @@ void COleControlSite::DestroyControl()
     if (IOleObject *p = std::exchange(m_pObject, nullptr))
         p->Release();
     m_hWnd = nullptr;
-    // The count was raised above, so this release never ends the object.
-    ExternalRelease();
 }
 
 HRESULT COleControlSite::XOleClientSite::SaveObject()

@@ -81,6 +81,9 @@ public:
     END_INTERFACE_PART(AmbientProps)
 
     DECLARE_INTERFACE_MAP()
+
+private:
+    void releaseControl();
 };
 
 namespace platform {
