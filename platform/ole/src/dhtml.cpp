@@ -98,6 +98,9 @@ DHtmlSite *DHtmlSite::XDocHostUIHandler::outer()
 
 } // namespace
 
+BEGIN_INTERFACE_MAP(CDHtmlDialog, CDialog)
+INTERFACE_PART(CDHtmlDialog, DIID_DWebBrowserEvents2, EventSink)
+END_INTERFACE_MAP()
 IMPLEMENT_NESTED_IUNKNOWN(CDHtmlDialog, EventSink)
 
 CDHtmlDialog::CDHtmlDialog(UINT idTemplate, UINT idHtmlResource, CWnd *parent,

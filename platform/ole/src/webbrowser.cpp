@@ -968,8 +968,10 @@ HRESULT WebBrowser::XEvents::Advise(IUnknown *sink, DWORD *cookie)
         return E_POINTER;
     if (pThis->m_sink)
         return CONNECT_E_ADVISELIMIT;
+    // The sink answers the event interface, which is a dispatch interface.
     IDispatch *disp = nullptr;
-    if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&disp))))
+    if (FAILED(sink->QueryInterface(DIID_DWebBrowserEvents2, reinterpret_cast<void **>(&disp)))
+        && FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void **>(&disp))))
         return CONNECT_E_CANNOTCONNECT;
     pThis->m_sink = disp;
     *cookie = 1;

@@ -13,6 +13,7 @@ PageServer::PageServer()
     m_server->Get(".*", [this](const httplib::Request &req, httplib::Response &res) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_requests << QString::fromStdString(req.path);
+        m_cacheControl[req.path] = req.get_header_value("Cache-Control");
         auto it = m_pages.find(req.path);
         if (it == m_pages.end()) {
             res.status = 404;
@@ -55,6 +56,13 @@ QStringList PageServer::requests() const
 bool PageServer::requested(const std::string &path) const
 {
     return requests().contains(QString::fromStdString(path));
+}
+
+std::string PageServer::cacheControl(const std::string &path) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_cacheControl.find(path);
+    return it == m_cacheControl.end() ? std::string() : it->second;
 }
 
 std::string pngImage()

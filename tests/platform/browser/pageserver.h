@@ -28,6 +28,8 @@ public:
     QString url(const std::string &path) const;
     QStringList requests() const;
     bool requested(const std::string &path) const;
+    // The Cache-Control header of the last request for path ("" when none came).
+    std::string cacheControl(const std::string &path) const;
     int port() const { return m_port; }
 
 private:
@@ -41,6 +43,7 @@ private:
     mutable std::mutex m_mutex;
     std::map<std::string, Page> m_pages;
     QStringList m_requests;
+    std::map<std::string, std::string> m_cacheControl;
     std::thread *m_thread = nullptr;
     int m_port = 0;
 };

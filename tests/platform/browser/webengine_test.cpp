@@ -2,6 +2,7 @@
 // The engine under the browser control, without COM: frames, the synchronous bridge, errors,
 // dialogs, downloads and the context menu decision.
 #include "pageserver.h"
+#include "rawserver.h"
 #include "webengine.h"
 
 #include <QApplication>
@@ -186,7 +187,7 @@ TEST_F(EngineTest, ScriptsRunInTheChosenFrameAndErrorsReachTheClient)
 
 TEST_F(EngineTest, FailedNavigationsAreReportedForTheTopFrameAndSubFrames)
 {
-    const QString dead = QStringLiteral("http://127.0.0.1:%1/").arg(server.port() + 1);
+    const QString dead = QStringLiteral("http://127.0.0.1:%1/").arg(TestSupport::unusedPort());
     server.add("/holder.html", "<iframe src='" + dead.toStdString() + "sub'></iframe>");
     load("/holder.html");
     ASSERT_EQ(client.count("failed"), 1);

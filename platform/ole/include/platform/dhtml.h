@@ -70,4 +70,5 @@ protected:
     END_INTERFACE_PART(EventSink)
     DWORD m_sinkCookie = 0;
     void releaseBrowser();
+    DECLARE_INTERFACE_MAP()
 };
