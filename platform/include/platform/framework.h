@@ -5,3 +5,4 @@
 #include "cmdtarget.h"
 #include "objectfactory.h"
 #include "olecontrol.h"
+#include "olereg.h"
