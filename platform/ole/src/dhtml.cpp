@@ -137,9 +137,10 @@ BOOL CDHtmlDialog::OnInitDialog()
         && SUCCEEDED(points->FindConnectionPoint(DIID_DWebBrowserEvents2, point.put())))
         point->Advise(&m_xEventSink, &m_sinkCookie);
     // The start page is the module's HTML resource, shown as a page of its own.
-    if (const std::string *html
-        = platform::findHtmlResource(m_pModule ? m_pModule->instance : nullptr, m_nHtmlResID)) {
-        const QByteArray data = QByteArray::fromStdString(*html).toPercentEncoding();
+    const std::string html = platform::moduleResource(m_pModule ? m_pModule->instance : nullptr,
+                                                      RT_HTML, m_nHtmlResID);
+    if (!html.empty()) {
+        const QByteArray data = QByteArray::fromStdString(html).toPercentEncoding();
         Navigate(("data:text/html;charset=utf-8," + data.toStdString()).c_str());
     }
     return TRUE;

@@ -21,49 +21,6 @@ LPUNKNOWN findInterface(const InterfaceTable &table, CCmdTarget *self, REFIID ii
 }
 
 namespace {
-using ResourceKey = std::pair<HINSTANCE, UINT>;
-std::map<ResourceKey, std::vector<std::uint8_t>> &dialogResources()
-{
-    static std::map<ResourceKey, std::vector<std::uint8_t>> r;
-    return r;
-}
-std::map<ResourceKey, std::string> &htmlResources()
-{
-    static std::map<ResourceKey, std::string> r;
-    return r;
-}
-} // namespace
-
-void registerDialogResource(HINSTANCE module, UINT id, std::vector<std::uint8_t> bytes)
-{
-    dialogResources()[{module, id}] = std::move(bytes);
-}
-
-template <class Map>
-const typename Map::mapped_type *findResource(const Map &map, HINSTANCE module, UINT id)
-{
-    for (const auto &e : map)
-        if ((e.first.first == module || !module) && e.first.second == id)
-            return &e.second;
-    return nullptr;
-}
-
-const std::vector<std::uint8_t> *findDialogResource(HINSTANCE module, UINT id)
-{
-    return findResource(dialogResources(), module, id);
-}
-
-void registerHtmlResource(HINSTANCE module, UINT id, std::string html)
-{
-    htmlResources()[{module, id}] = std::move(html);
-}
-
-const std::string *findHtmlResource(HINSTANCE module, UINT id)
-{
-    return findResource(htmlResources(), module, id);
-}
-
-namespace {
 std::vector<ModuleState *> &modules()
 {
     static std::vector<ModuleState *> m;
@@ -80,6 +37,42 @@ void rememberModule(ModuleState *module)
 const std::vector<ModuleState *> &rememberedModules()
 {
     return modules();
+}
+
+namespace {
+template <class F>
+bool inModules(HINSTANCE module, F tryOne)
+{
+    if (module)
+        return tryOne(module);
+    for (ModuleState *m : modules())
+        if (m->instance && tryOne(m->instance))
+            return true;
+    return false;
+}
+} // namespace
+
+std::string moduleResource(HINSTANCE module, LPCSTR type, UINT id)
+{
+    std::string data;
+    inModules(module, [&](HINSTANCE h) {
+        const HRSRC r = FindResourceA(h, MAKEINTRESOURCE(id), type);
+        const HGLOBAL g = r ? LoadResource(h, r) : nullptr;
+        const void *p = g ? LockResource(g) : nullptr;
+        if (!p)
+            return false;
+        data.assign(static_cast<const char *>(p), SizeofResource(h, r));
+        return true;
+    });
+    return data;
+}
+
+std::vector<std::uint8_t> moduleDialog(HINSTANCE module, UINT id)
+{
+    DialogTemplate t;
+    if (!inModules(module, [&](HINSTANCE h) { return loadDialog(h, id, &t); }))
+        return {};
+    return buildDialogTemplate(t);
 }
 
 } // namespace platform
@@ -373,8 +366,8 @@ CDialog::~CDialog() = default;
 
 const void *CDialog::templateBytes(UINT id)
 {
-    const auto *bytes = platform::findDialogResource(m_pModule ? m_pModule->instance : nullptr, id);
-    return bytes ? bytes->data() : nullptr;
+    m_template = platform::moduleDialog(m_pModule ? m_pModule->instance : nullptr, id);
+    return m_template.empty() ? nullptr : m_template.data();
 }
 
 BOOL CDialog::Create(UINT idTemplate, CWnd *parent)

@@ -34,7 +34,9 @@ public:
     }
     void nameOrOrdinal(const std::string &s)
     {
-        if (s.size() > 1 && s[0] == '#') {
+        if (s.empty()) {
+            word(0);
+        } else if (s.size() > 1 && s[0] == '#') {
             word(0xFFFF);
             word(WORD(std::stoul(s.substr(1))));
         } else {
@@ -110,32 +112,32 @@ std::vector<std::uint8_t> buildDialogTemplate(const DialogTemplate &t)
     Writer w;
     w.word(1);
     w.word(0xFFFF);
-    w.dword(t.helpId);
+    w.dword(0); // help id
     w.dword(t.exStyle);
     w.dword(t.style);
     w.word(WORD(t.items.size()));
-    for (short v : {t.x, t.y, t.cx, t.cy})
+    for (SHORT v : {t.x, t.y, t.cx, t.cy})
         w.word(WORD(v));
-    w.nameOrOrdinal(t.menu);
-    w.nameOrOrdinal(t.windowClass);
-    w.text(t.title);
+    w.nameOrOrdinal(""); // no menu
+    w.nameOrOrdinal(""); // the dialog class
+    w.text(t.caption);
     if (t.style & DS_SETFONT) {
         w.word(t.pointSize);
         w.word(t.weight);
         w.byte(t.italic);
         w.byte(t.charset);
-        w.text(t.typeface);
+        w.text(t.fontName);
     }
     for (const DialogItem &i : t.items) {
         w.align4();
-        w.dword(i.helpId);
+        w.dword(0);
         w.dword(i.exStyle);
         w.dword(i.style);
-        for (short v : {i.x, i.y, i.cx, i.cy})
+        for (SHORT v : {i.x, i.y, i.cx, i.cy})
             w.word(WORD(v));
-        w.dword(i.id);
-        w.nameOrOrdinal(i.windowClass);
-        w.nameOrOrdinal(i.title);
+        w.dword(DWORD(i.id));
+        w.nameOrOrdinal(i.className);
+        w.nameOrOrdinal(i.text);
         w.word(0); // no creation data
     }
     return w.bytes;
@@ -149,39 +151,38 @@ bool parseDialogTemplate(const void *data, std::size_t size, DialogTemplate *out
     if (r.word() != 1 || r.word() != 0xFFFF)
         return false;
     DialogTemplate t;
-    t.helpId = r.dword();
+    t.extended = true;
+    r.dword(); // help id
     t.exStyle = r.dword();
     t.style = r.dword();
     const WORD count = r.word();
-    t.x = short(r.word());
-    t.y = short(r.word());
-    t.cx = short(r.word());
-    t.cy = short(r.word());
-    t.menu = r.nameOrOrdinal();
-    t.windowClass = r.nameOrOrdinal();
-    t.title = r.text();
+    t.x = SHORT(r.word());
+    t.y = SHORT(r.word());
+    t.cx = SHORT(r.word());
+    t.cy = SHORT(r.word());
+    r.nameOrOrdinal(); // menu
+    r.nameOrOrdinal(); // dialog class
+    t.caption = r.text();
     if (t.style & DS_SETFONT) {
         t.pointSize = r.word();
         t.weight = r.word();
         t.italic = r.byte();
         t.charset = r.byte();
-        t.typeface = r.text();
-    } else {
-        t.typeface.clear();
+        t.fontName = r.text();
     }
     for (WORD n = 0; n < count && r.ok; ++n) {
         r.align4();
         DialogItem i;
-        i.helpId = r.dword();
+        r.dword(); // help id
         i.exStyle = r.dword();
         i.style = r.dword();
-        i.x = short(r.word());
-        i.y = short(r.word());
-        i.cx = short(r.word());
-        i.cy = short(r.word());
-        i.id = r.dword();
-        i.windowClass = r.nameOrOrdinal();
-        i.title = r.nameOrOrdinal();
+        i.x = SHORT(r.word());
+        i.y = SHORT(r.word());
+        i.cx = SHORT(r.word());
+        i.cy = SHORT(r.word());
+        i.id = INT(r.dword());
+        i.className = r.nameOrOrdinal();
+        i.text = r.nameOrOrdinal();
         r.skip(r.word());
         t.items.push_back(i);
     }

@@ -664,21 +664,22 @@ Window *createDialog(HINSTANCE instance, LPCDLGTEMPLATEA tmpl, HWND parent, DLGP
         return v * base.cy / 8;
     };
     const DWORD visible = t.style & WS_VISIBLE;
-    Window *w = createWindow(t.exStyle, dialogWindowProc, nullptr, "#32770", t.title.c_str(),
+    Window *w = createWindow(t.exStyle, dialogWindowProc, nullptr, "#32770", t.caption.c_str(),
                              t.style & ~DWORD(WS_VISIBLE), px(t.x), py(t.y), px(t.cx), py(t.cy),
                              parent, 0, instance, nullptr, proc, t.pointSize, true);
     if (!w)
         return nullptr;
     const HWND h = w->handle;
     for (const platform::DialogItem &item : t.items) {
-        std::string cls = item.windowClass;
+        // Predefined classes come as atoms in the binary form.
+        std::string cls = item.className;
         if (cls == "#128")
             cls = "button";
         else if (cls == "#129")
             cls = "edit";
         else if (cls == "#130")
             cls = "static";
-        CreateWindowExA(item.exStyle, cls.c_str(), item.title.c_str(), item.style | WS_CHILD,
+        CreateWindowExA(item.exStyle, cls.c_str(), item.text.c_str(), item.style | WS_CHILD,
                         px(item.x), py(item.y), px(item.cx), py(item.cy), h,
                         reinterpret_cast<HMENU>(std::uintptr_t(item.id)), instance, nullptr);
     }

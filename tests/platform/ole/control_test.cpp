@@ -20,7 +20,7 @@ PLATFORM_GUID(CLSID_TestCtrl, 0x5A0B1C11, 0x7E21, 0x4C9A, 0x9B, 0x01, 0x10, 0x20
               0x60);
 PLATFORM_GUID(CLSID_TestPage, 0x5A0B1C12, 0x7E21, 0x4C9A, 0x9B, 0x01, 0x10, 0x20, 0x30, 0x40, 0x50,
               0x61);
-const UINT kPageDialog = 300;
+const UINT kPageDialog = 300; // in control_test.rc
 
 std::vector<std::string> g_log;
 int g_liveControls = 0;
@@ -132,12 +132,6 @@ protected:
             WNDCLASSA wc{};
             wc.lpfnWndProc = DefWindowProcA;
             wc.lpszClassName = "NvTestHost";
-            platform::DialogTemplate page;
-            page.style = DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION;
-            page.cx = 120;
-            page.cy = 60;
-            platform::registerDialogResource(AfxGetInstanceHandle(), kPageDialog,
-                                             platform::buildDialogTemplate(page));
             return RegisterClassA(&wc) != 0;
         }();
         ASSERT_TRUE(registered);

@@ -23,6 +23,7 @@ using TestPages::waitFor;
 
 namespace {
 
+// In dhtml_test.rc.
 const UINT kDialog = 203;
 const UINT kStartPage = 202;
 
@@ -265,20 +266,6 @@ class DHtmlTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        static const bool resources = [] {
-            platform::DialogTemplate t;
-            t.style = 0x40080048;
-            t.exStyle = 0x1A0;
-            t.cx = 186;
-            t.cy = 93;
-            platform::registerDialogResource(AfxGetInstanceHandle(), kDialog,
-                                             platform::buildDialogTemplate(t));
-            platform::registerHtmlResource(
-                AfxGetInstanceHandle(), kStartPage,
-                "<HTML>\n<BODY ID=CGISPage BGCOLOR=#FFFFFF>\n</BODY>\n</HTML>");
-            return true;
-        }();
-        (void)resources;
         ASSERT_TRUE(parent.CreateEx(0, nullptr, "host", WS_OVERLAPPED | WS_VISIBLE,
                                     CRect(0, 0, 500, 400), static_cast<CWnd *>(nullptr), 0));
         dlg = new CTestDlg(&parent);

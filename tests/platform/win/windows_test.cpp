@@ -181,6 +181,10 @@ platform::DialogTemplate pageDialog()
     t.exStyle = 0x1A0;
     t.cx = 186;
     t.cy = 93;
+    t.pointSize = 8;
+    t.weight = 400;
+    t.charset = 1;
+    t.fontName = "MS Shell Dlg";
     platform::DialogItem label;
     label.style = WS_VISIBLE;
     label.x = 4;
@@ -188,8 +192,8 @@ platform::DialogTemplate pageDialog()
     label.cx = 40;
     label.cy = 8;
     label.id = 1001;
-    label.windowClass = "#130";
-    label.title = "Größe";
+    label.className = "STATIC";
+    label.text = "Größe";
     t.items.push_back(label);
     return t;
 }
@@ -214,11 +218,12 @@ TEST_F(WindowsTest, AnExtendedTemplateRoundTripsAndMakesAHiddenChildDialogInDial
     ASSERT_TRUE(platform::parseDialogTemplate(bytes.data(), bytes.size(), &back));
     EXPECT_EQ(back.style, t.style);
     EXPECT_EQ(back.exStyle, t.exStyle);
-    EXPECT_EQ(back.typeface, "MS Shell Dlg");
+    EXPECT_EQ(back.fontName, "MS Shell Dlg");
     EXPECT_EQ(back.charset, 1);
+    EXPECT_EQ(back.pointSize, 8);
     ASSERT_EQ(back.items.size(), 1u);
-    EXPECT_EQ(back.items[0].title, "Größe");
-    EXPECT_EQ(back.items[0].windowClass, "#130");
+    EXPECT_EQ(back.items[0].text, "Größe");
+    EXPECT_EQ(back.items[0].className, "STATIC");
     EXPECT_FALSE(platform::parseDialogTemplate(bytes.data(), bytes.size() - 3, &back));
 
     const HWND dlg = CreateDialogIndirectParamA(
@@ -259,7 +264,8 @@ TEST_F(WindowsTest, AModalDialogReturnsWhatEndDialogGives)
     t.style = DS_MODALFRAME | WS_POPUP | WS_CAPTION | DS_SETFONT;
     t.cx = 100;
     t.cy = 50;
-    t.title = "About";
+    t.caption = "About";
+    t.pointSize = 8;
     const auto bytes = platform::buildDialogTemplate(t);
     ShowWindow(top, SW_SHOW);
     SetTimer(top, 9, 10, nullptr);

@@ -6,6 +6,7 @@
 
 #include "platform/cmdtarget.h"
 #include "platform/objectfactory.h"
+#include "platform/resources.h"
 #include "platform/windows.h"
 
 #include <cstddef>
@@ -262,6 +263,7 @@ public:
 protected:
     friend INT_PTR STDMETHODCALLTYPE dlgProcOf(HWND, UINT, WPARAM, LPARAM);
     const void *templateBytes(UINT id);
+    std::vector<std::uint8_t> m_template;
 };
 
 namespace platform {
@@ -270,12 +272,10 @@ namespace platform {
 PLATFORM_AFX_EXPORT void rememberModule(ModuleState *module);
 PLATFORM_AFX_EXPORT const std::vector<ModuleState *> &rememberedModules();
 
-// Module resources the window side reads: dialog templates (binary, extended form) and HTML.
-// Modules register theirs at load; lookups are by module handle (any module when null) and id.
-PLATFORM_AFX_EXPORT void registerDialogResource(HINSTANCE module, UINT id,
-                                                std::vector<std::uint8_t> bytes);
-PLATFORM_AFX_EXPORT const std::vector<std::uint8_t> *findDialogResource(HINSTANCE module, UINT id);
-PLATFORM_AFX_EXPORT void registerHtmlResource(HINSTANCE module, UINT id, std::string html);
-PLATFORM_AFX_EXPORT const std::string *findHtmlResource(HINSTANCE module, UINT id);
+// A resource of type type and id from module, or from the first module seen that has it when
+// module is null; empty when none has it.
+PLATFORM_AFX_EXPORT std::string moduleResource(HINSTANCE module, LPCSTR type, UINT id);
+// A dialog template of a module (as above), in the binary form dialogs are made from.
+PLATFORM_AFX_EXPORT std::vector<std::uint8_t> moduleDialog(HINSTANCE module, UINT id);
 
 } // namespace platform

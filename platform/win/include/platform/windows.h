@@ -5,6 +5,7 @@
 // Everything runs on the thread that owns the application object.
 #pragma once
 
+#include "platform/resources.h"
 #include "platform/types.h"
 
 #pragma GCC visibility push(default)
@@ -193,35 +194,8 @@ BOOL EndPaint(HWND hwnd, const PAINTSTRUCT *paint);
 
 namespace platform {
 
-// An extended dialog template in readable form, and its binary layout both ways.
-struct DialogItem
-{
-    DWORD helpId = 0;
-    DWORD exStyle = 0;
-    DWORD style = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    DWORD id = 0;
-    std::string windowClass; // a name, or "#n" for a predefined class atom
-    std::string title;
-};
-
-struct DialogTemplate
-{
-    DWORD helpId = 0;
-    DWORD exStyle = 0;
-    DWORD style = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    std::string menu;
-    std::string windowClass;
-    std::string title;
-    WORD pointSize = 8;
-    WORD weight = 400;
-    BYTE italic = 0;
-    BYTE charset = 1;
-    std::string typeface = "MS Shell Dlg";
-    std::vector<DialogItem> items;
-};
-
+// A dialog template as the resource layer reads it from a module, to and from the binary
+// extended layout that CreateDialogIndirectParam takes.
 std::vector<std::uint8_t> buildDialogTemplate(const DialogTemplate &t);
 // False for anything but a well-formed extended template within size bytes.
 bool parseDialogTemplate(const void *data, std::size_t size, DialogTemplate *out);
