@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "platform/olesite.h"
 
+#include "platform/creation.h"
 #include "platform/objectfactory.h"
 #include "webbrowser.h"
 
@@ -14,24 +15,12 @@ using platform::ComPtr;
 
 namespace platform {
 
-namespace {
-ObjectCreator &installedCreator()
-{
-    static ObjectCreator c;
-    return c;
-}
-} // namespace
-
-void setObjectCreator(ObjectCreator creator)
-{
-    installedCreator() = std::move(creator);
-}
-
 HRESULT createObject(REFCLSID clsid, REFIID iid, void **ppv)
 {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
+    // The platform's own browser needs no trip through the registry.
     if (IsEqualCLSID(clsid, CLSID_WebBrowser))
         return createWebBrowser(iid, ppv);
     for (ModuleState *module : rememberedModules()) {
@@ -39,9 +28,7 @@ HRESULT createObject(REFCLSID clsid, REFIID iid, void **ppv)
         if (SUCCEEDED(AfxDllGetClassObject(module, clsid, IID_IClassFactory, factory.putVoid())))
             return factory->CreateInstance(nullptr, iid, ppv);
     }
-    if (installedCreator())
-        return installedCreator()(clsid, iid, ppv);
-    return REGDB_E_CLASSNOTREG;
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, ppv);
 }
 
 bool clsidFromProgId(const char *progId, CLSID *clsid)
@@ -63,7 +50,8 @@ bool clsidFromProgId(const char *progId, CLSID *clsid)
             }
         }
     }
-    return false;
+    const std::u16string wide = toUtf16(progId, CP_UTF8);
+    return SUCCEEDED(CLSIDFromProgID(wide.c_str(), clsid));
 }
 
 } // namespace platform

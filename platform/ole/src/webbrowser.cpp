@@ -4,6 +4,7 @@
 // for script errors, ambient download control).
 #include "webbrowser.h"
 
+#include "platform/creation.h"
 #include "platform/qtwindow.h"
 #include "platform/wnd.h"
 #include "webengine.h"
@@ -993,6 +994,8 @@ namespace platform {
 
 HRESULT createWebBrowser(REFIID iid, void **ppv)
 {
+    if (!ppv)
+        return E_POINTER;
     auto *b = new WebBrowser;
     const HRESULT hr = b->ExternalQueryInterface(iid, ppv);
     b->ExternalRelease();
@@ -1000,3 +1003,11 @@ HRESULT createWebBrowser(REFIID iid, void **ppv)
 }
 
 } // namespace platform
+
+namespace {
+// The browser control is a class of the platform: creation by its CLSID finds it everywhere.
+const bool g_browserClass = [] {
+    platform::registerBuiltinClass(CLSID_WebBrowser, platform::createWebBrowser);
+    return true;
+}();
+} // namespace

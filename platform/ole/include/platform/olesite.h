@@ -7,7 +7,6 @@
 #include "platform/oleidl.h"
 #include "platform/wnd.h"
 
-#include <functional>
 #include <vector>
 
 class PLATFORM_AFX_EXPORT COleControlContainer : public CCmdTarget
@@ -88,12 +87,12 @@ private:
 
 namespace platform {
 
-// How controls are made from a class id: classes the platform carries itself (the browser
-// control), then the class factories of the modules seen so far, then the installed creator.
-using ObjectCreator = std::function<HRESULT(REFCLSID, REFIID, void **)>;
-PLATFORM_AFX_EXPORT void setObjectCreator(ObjectCreator creator);
+// How controls are made from a class id: the class factories of the modules seen so far (a
+// program's own classes need no registration), then the class registry (CoCreateInstance), which
+// also knows the platform's own browser control.
 PLATFORM_AFX_EXPORT HRESULT createObject(REFCLSID clsid, REFIID iid, void **ppv);
-// A ProgID of a class of the modules seen so far or of the platform ("Shell.Explorer.2").
+// A ProgID of a class of the modules seen so far, of the platform ("Shell.Explorer.2"), or of
+// the class registry; or a CLSID in braces.
 PLATFORM_AFX_EXPORT bool clsidFromProgId(const char *progId, CLSID *clsid);
 
 // The container helper: puts a control into a window of the host's, as the platform's own
