@@ -162,15 +162,20 @@ public:
     EngineClient *client = nullptr;
     std::shared_ptr<QWebEngineProfile> profile;
     Interceptor interceptor;
-    View *view = nullptr;
+    QPointer<View> view; // its parent window may take it first
     Page *page = nullptr;
     bool silent = false;
+    bool rendererDead = false;
+    DownloadControl download;
+    bool scrollBars = true;
     int pageCallDepth = 0;
     QString topFrameId;
     // Flipped when the engine goes, so that waits for scripts end.
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
     bool bridgeCall(const QString &json, QString *result);
+    void makePage();
+    void applySettings();
     void suppressed(const QString &kind, const QString &text)
     {
         emit q->dialogSuppressed(kind, text);
@@ -286,6 +291,32 @@ bool Engine::Private::bridgeCall(const QString &json, QString *result)
     return true;
 }
 
+void Engine::Private::makePage()
+{
+    page = new Page(profile.get(), this);
+    page->setUrlRequestInterceptor(&interceptor);
+    view->setPage(page);
+    applySettings();
+    QObject::connect(page, &QWebEnginePage::renderProcessTerminated, q,
+                     [this](QWebEnginePage::RenderProcessTerminationStatus status, int code) {
+                         if (status == QWebEnginePage::NormalTerminationStatus)
+                             return;
+                         rendererDead = true;
+                         client->rendererGone(code);
+                     });
+}
+
+void Engine::Private::applySettings()
+{
+    QWebEngineSettings *s = page->settings();
+    s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
+    s->setAttribute(QWebEngineSettings::AutoLoadImages, download.images);
+    s->setAttribute(QWebEngineSettings::JavascriptEnabled, download.scripts);
+    s->setAttribute(QWebEngineSettings::ShowScrollBars, scrollBars);
+    interceptor.blockMedia = !download.media;
+    interceptor.noCache = download.noCache;
+}
+
 Engine::Engine(QWidget *parent, EngineClient *client)
     : d(std::make_unique<Private>())
 {
@@ -293,16 +324,8 @@ Engine::Engine(QWidget *parent, EngineClient *client)
     d->client = client;
     d->profile = sharedProfile();
     d->view = new View(parent, d.get());
-    d->page = new Page(d->profile.get(), d.get());
-    d->page->setUrlRequestInterceptor(&d->interceptor);
-    d->view->setPage(d->page);
     d->view->setContextMenuPolicy(Qt::DefaultContextMenu);
-    d->page->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
-    connect(d->page, &QWebEnginePage::renderProcessTerminated, this,
-            [this](QWebEnginePage::RenderProcessTerminationStatus status, int code) {
-                if (status != QWebEnginePage::NormalTerminationStatus)
-                    d->client->rendererGone(code);
-            });
+    d->makePage();
 }
 
 Engine::~Engine()
@@ -310,9 +333,10 @@ Engine::~Engine()
     *d->alive = false;
     // The page goes before the view and both before the profile; pending script callbacks fire
     // from the page's destructor and find the engine gone.
-    d->view->setPage(nullptr);
+    if (d->view)
+        d->view->setPage(nullptr);
     delete d->page;
-    delete d->view;
+    delete d->view.data();
     d->profile.reset();
 }
 
@@ -328,13 +352,21 @@ QString Engine::topFrameId() const
 
 void Engine::navigate(const QUrl &url)
 {
-    d->page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    // A page whose renderer died does not get its document-creation scripts into the next
+    // renderer: it is replaced by a fresh one.
+    if (d->rendererDead) {
+        d->rendererDead = false;
+        QWebEnginePage *old = d->page;
+        d->makePage();
+        delete old;
+    }
+    d->applySettings();
     d->page->load(url);
 }
 
 void Engine::loadHtml(const QString &html, const QUrl &baseUrl)
 {
-    d->page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, true);
+    d->applySettings();
     d->page->setHtml(html, baseUrl);
 }
 
@@ -365,16 +397,14 @@ void Engine::setDropsAccepted(bool accept)
 
 void Engine::setDownloadControl(const DownloadControl &control)
 {
-    QWebEngineSettings *s = d->page->settings();
-    s->setAttribute(QWebEngineSettings::AutoLoadImages, control.images);
-    s->setAttribute(QWebEngineSettings::JavascriptEnabled, control.scripts);
-    d->interceptor.blockMedia = !control.media;
-    d->interceptor.noCache = control.noCache;
+    d->download = control;
+    d->applySettings();
 }
 
 void Engine::setScrollBars(bool shown)
 {
-    d->page->settings()->setAttribute(QWebEngineSettings::ShowScrollBars, shown);
+    d->scrollBars = shown;
+    d->applySettings();
 }
 
 bool Engine::inPageCall() const
