@@ -20,11 +20,14 @@
         return typeof answer === 'string' ? decode(answer) : null;
     }
 
+    var members = Object.create(null);
     var external = new Proxy({}, {
         get: function (target, name) {
             if (typeof name !== 'string' || name === 'then' || name === 'toJSON')
                 return undefined;
-            return function () {
+            if (members[name])
+                return members[name];
+            return members[name] = function () {
                 var args = [];
                 for (var i = 0; i < arguments.length; ++i)
                     args.push(arguments[i] === undefined ? null : arguments[i]);

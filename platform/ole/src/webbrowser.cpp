@@ -186,6 +186,9 @@ public:
     bool m_inPlace = false;
     QUrl m_lastUrl;
     std::map<QString, QUrl> m_frameUrls;
+    // Member ids the external object gave, kept while it stays the same object.
+    IDispatch *m_idsOf = nullptr;
+    std::map<QString, DISPID> m_ids;
 
     template <class I>
     ComPtr<I> siteInterface(REFIID iid) const
@@ -584,6 +587,8 @@ HRESULT WebBrowser::navigate(const QString &url)
     // The host's answers hold from this navigation on, as the platform asks them per page.
     applyHostAnswers();
     m_frameUrls.clear();
+    m_ids.clear();
+    m_idsOf = nullptr;
     const QUrl u = QUrl::fromUserInput(url);
     if (!u.isValid())
         return E_INVALIDARG;
@@ -630,14 +635,26 @@ ExternalAnswer WebBrowser::externalCall(const QString &, const QString &member,
     ComPtr<IDispatch> external;
     if (FAILED(ui->GetExternal(external.put())) || !external)
         return answer;
-    // The member is found by the host's own name lookup, with its own rule for case.
-    std::u16string name(reinterpret_cast<const char16_t *>(member.utf16()), member.size());
-    LPOLESTR names[] = {name.data()};
+    // The member is found by the host's own name lookup, with its own rule for case; its id is
+    // asked once per name and object.
+    if (m_idsOf != external.get()) {
+        m_idsOf = external.get();
+        m_ids.clear();
+    }
     DISPID id = DISPID_UNKNOWN;
-    if (FAILED(external->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) {
-        answer.status = ExternalAnswer::UnknownMember;
-        answer.error = QStringLiteral("Object doesn't support property or method '%1'").arg(member);
-        return answer;
+    auto known = m_ids.find(member);
+    if (known != m_ids.end()) {
+        id = known->second;
+    } else {
+        std::u16string name(reinterpret_cast<const char16_t *>(member.utf16()), member.size());
+        LPOLESTR names[] = {name.data()};
+        if (FAILED(external->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) {
+            answer.status = ExternalAnswer::UnknownMember;
+            answer.error
+                = QStringLiteral("Object doesn't support property or method '%1'").arg(member);
+            return answer;
+        }
+        m_ids[member] = id;
     }
     std::vector<VARIANT> argv(args.size());
     for (int i = 0; i < args.size(); ++i)
