@@ -331,12 +331,21 @@ Engine::Engine(QWidget *parent, EngineClient *client)
 Engine::~Engine()
 {
     *d->alive = false;
-    // The page goes before the view and both before the profile; pending script callbacks fire
-    // from the page's destructor and find the engine gone.
     if (d->view)
         d->view->setPage(nullptr);
-    delete d->page;
-    delete d->view.data();
+    if (d->pageCallDepth > 0) {
+        // The page is inside a call to us: it goes once that call has returned, and keeps the
+        // profile until then.
+        QObject::connect(d->page, &QObject::destroyed, [profile = d->profile] {});
+        d->page->deleteLater();
+        if (d->view)
+            d->view->deleteLater();
+    } else {
+        // The page goes before the view and both before the profile; pending script callbacks
+        // fire from the page's destructor and find the engine gone.
+        delete d->page;
+        delete d->view.data();
+    }
     d->profile.reset();
 }
 
