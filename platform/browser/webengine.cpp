@@ -459,16 +459,19 @@ ScriptResult Engine::runScript(const QString &frameId, const QString &text)
     const QString frame = frameId.isEmpty() ? d->topFrameId : frameId;
     const bool queued = inPageCall();
     EngineClient *client = d->client;
-    d->page->runJavaScript(wrapper.arg(args), QWebEngineScript::MainWorld,
-                           [wait, alive, client, frame](const QVariant &v) {
-                               wait->done = true;
-                               wait->value = v;
-                               const QVariantList l = v.toList();
-                               if (*alive && l.size() == 3 && l.at(0).toString() == "error")
-                                   client->scriptError(frame, l.at(1).toString(), l.at(2).toInt(),
-                                                       QString());
-                               wait->loop.quit();
-                           });
+    QPointer<QWebEnginePage> page = d->page;
+    d->page->runJavaScript(
+        wrapper.arg(args), QWebEngineScript::MainWorld,
+        [wait, alive, client, frame, page](const QVariant &v) {
+            wait->done = true;
+            wait->value = v;
+            const QVariantList l = v.toList();
+            if (*alive && l.size() == 3 && l.at(0).toString() == "error"
+                && !client->scriptError(frame, l.at(1).toString(), l.at(2).toInt(), QString())
+                && *alive && page)
+                page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+            wait->loop.quit();
+        });
     // The page is blocked in a call to us: waiting would never end, so the script runs after it.
     if (queued)
         return ScriptResult::Queued;
