@@ -50,10 +50,8 @@ const struct Prepare
 QString bridgeToken()
 {
     static const QString token = [] {
-        QString t = QStringLiteral("nv-bridge-");
-        for (int i = 0; i < 4; ++i)
-            t += QString::number(QRandomGenerator::system()->generate(), 16);
-        return t;
+        // 64 random bits: the page cannot guess it, and every call carries it, so it stays short.
+        return QStringLiteral("nv") + QString::number(QRandomGenerator::system()->generate64(), 36);
     }();
     return token;
 }
