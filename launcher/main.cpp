@@ -62,6 +62,9 @@ int main(int argc, char **argv)
 
     LaunchOptions options;
     parseCommandLine(&options);
+    // Taken before any run: an upgrade of the launcher during a run replaces this file, and the
+    // name read afterwards would lead to the removed one.
+    const QString programFile = moduleFileName();
 
     auto loader = std::make_unique<QPluginLoader>();
     int result = loadMainFramePlugin(loader.get(), options.pluginArgument);
@@ -77,7 +80,7 @@ int main(int argc, char **argv)
         loader->unload();
         result = loadMainFramePlugin(loader.get(), std::string());
         if (result == MainFrameRestart) {
-            QProcess::startDetached(moduleFileName(), QStringList());
+            QProcess::startDetached(programFile, QStringList());
         } else if (result == MainFrameUpgrade) {
             loader->unload();
             stageAndStartUpgradeTool();

@@ -26,5 +26,6 @@ bool parseCommandLine(LaunchOptions *options, const QStringList &arguments);
 bool setLibrarySearchPath();
 
 // The file name of the running program as the operating system reports it, however long;
-// empty when it cannot be read.
+// empty when it cannot be read. Read it at start-up: once the file is replaced, the name the
+// system reports no longer leads to a program.
 QString moduleFileName();

@@ -3,6 +3,7 @@
 
 #include "enginelog.h"
 #include "outsidefiles.h"
+#include "rawnames.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -16,7 +17,7 @@ CUpgrade::CUpgrade()
     registerUpgradeMetaTypes();
     m_strAppDir = QCoreApplication::applicationDirPath();
     m_str7zPath = m_strAppDir + QDir::separator() + OutsideFiles::kExtractor;
-    m_strServerClusterCfg = ":/Conf/Conf/System/UpgradeServerCluster.xml";
+    m_strServerClusterCfg = kBundledServerClusterFile;
     m_strTmpDir = m_strAppDir + QDir::separator() + "Tmp";
     initTmpSubDirs();
 }
@@ -73,11 +74,7 @@ void CUpgrade::stopDownload()
 
 bool CUpgrade::removeTmpDir()
 {
-    QDir dir(m_strTmpDir);
-    if (!dir.exists()) {
-        return true;
-    }
-    return dir.removeRecursively();
+    return RawNames::removeAll(m_strTmpDir);
 }
 
 void CUpgrade::checkUpdate(const QString &solutionFile, CUpgrade *upgrade)

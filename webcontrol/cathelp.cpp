@@ -33,24 +33,29 @@ HRESULT CreateComponentCategory(CATID catid, const OLECHAR *catDescription)
     return pcr->RegisterCategories(1, &catinfo);
 }
 
-HRESULT RegisterCLSIDInCategory(REFCLSID clsid, CATID catid)
+namespace {
+
+// Records or removes one implemented category of a class.
+HRESULT classCategory(REFCLSID clsid, CATID catid,
+                      HRESULT (STDMETHODCALLTYPE ICatRegister::*step)(REFCLSID, ULONG, CATID[]))
 {
     platform::ComPtr<ICatRegister> pcr;
     HRESULT hr = categoryManager(&pcr);
     if (SUCCEEDED(hr)) {
         CATID rgcatid[1] = {catid};
-        hr = pcr->RegisterClassImplCategories(clsid, 1, rgcatid);
+        hr = (pcr.get()->*step)(clsid, 1, rgcatid);
     }
     return hr;
 }
 
+} // namespace
+
+HRESULT RegisterCLSIDInCategory(REFCLSID clsid, CATID catid)
+{
+    return classCategory(clsid, catid, &ICatRegister::RegisterClassImplCategories);
+}
+
 HRESULT UnRegisterCLSIDInCategory(REFCLSID clsid, CATID catid)
 {
-    platform::ComPtr<ICatRegister> pcr;
-    HRESULT hr = categoryManager(&pcr);
-    if (SUCCEEDED(hr)) {
-        CATID rgcatid[1] = {catid};
-        hr = pcr->UnRegisterClassImplCategories(clsid, 1, rgcatid);
-    }
-    return hr;
+    return classCategory(clsid, catid, &ICatRegister::UnRegisterClassImplCategories);
 }

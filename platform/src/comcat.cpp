@@ -2,6 +2,7 @@
 // The category manager, with its class factory beside it. Each call is one registry unit.
 #include "platform/comcat.h"
 
+#include "comobject.h"
 #include "platform/creation.h"
 #include "platform/registry.h"
 
@@ -28,28 +29,12 @@ HRESULT fromRegistry(LONG err)
     return err == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(err);
 }
 
-class CategoryManager final : public ICatRegister
+class CategoryManager final : public platform::ComObject<ICatRegister>
 {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ICatRegister))
-            return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<ICatRegister *>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --m_refs;
-        if (n == 0)
-            delete this;
-        return n;
-    }
+    CategoryManager()
+        : ComObject(IID_ICatRegister)
+    {}
 
     HRESULT STDMETHODCALLTYPE RegisterCategories(ULONG count, CATEGORYINFO info[]) override
     {
@@ -168,8 +153,6 @@ private:
         tx.commit();
         return S_OK;
     }
-
-    std::atomic<ULONG> m_refs{1};
 };
 
 HRESULT createManager(REFIID riid, LPVOID *ppv)

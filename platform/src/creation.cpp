@@ -31,13 +31,16 @@ thread_local int t_initCount = 0;
 
 HRESULT loadModule(const std::string &path, LoadedModule *out)
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    for (const LoadedModule &m : g_modules) {
-        if (m.path == path) {
-            *out = m;
-            return S_OK;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        for (const LoadedModule &m : g_modules) {
+            if (m.path == path) {
+                *out = m;
+                return S_OK;
+            }
         }
     }
+    // Loading runs the module's start-up code, which may create objects itself: no lock here.
     void *h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h)
         return CO_E_DLLNOTFOUND;
@@ -46,6 +49,15 @@ HRESULT loadModule(const std::string &path, LoadedModule *out)
     if (!m.getClassObject) {
         dlclose(h);
         return CO_E_ERRORINDLL;
+    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    for (const LoadedModule &other : g_modules) {
+        if (other.path == path) {
+            // Another thread was quicker; its entry holds the module.
+            dlclose(h);
+            *out = other;
+            return S_OK;
+        }
     }
     g_modules.push_back(m);
     *out = m;

@@ -610,11 +610,40 @@ LONG copyName(const std::string &name, LPSTR out, DWORD *cch)
     return ERROR_SUCCESS;
 }
 
+// Opens the file and finds an existing key, for the calls that only read.
+LONG findKey(HKEY hKey, LPCSTR lpSubKey, std::int64_t *id)
+{
+    const LONG err = ensureOpen();
+    return err != ERROR_SUCCESS ? err : resolve(hKey, lpSubKey, false, id, nullptr);
+}
+
+// The name at index among a key's sub-keys (kEnumKeys) or values (kEnumValues).
+LONG nameAt(HKEY hKey, const char *sql, DWORD index, std::int64_t *id, std::string *name)
+{
+    const LONG err = findKey(hKey, nullptr, id);
+    return err != ERROR_SUCCESS ? err : enumName(sql, *id, index, name);
+}
+
 LONG done(LONG err)
 {
     if (err == ERROR_SUCCESS)
         t_lastError.clear();
     return err;
+}
+
+// A call that changes one key, as one unit: the key is found (or made), then body changes it.
+template <class Body>
+LONG changeKey(HKEY hKey, LPCSTR lpSubKey, bool create, Body body)
+{
+    Guard lock;
+    Scope scope;
+    if (scope.status != ERROR_SUCCESS)
+        return scope.status;
+    std::int64_t id = 0;
+    LONG err = resolve(hKey, lpSubKey, create, &id, nullptr);
+    if (err == ERROR_SUCCESS)
+        err = body(id);
+    return done(scope.done(err));
 }
 
 } // namespace
@@ -652,11 +681,9 @@ extern "C" LONG RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY p
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, lpSubKey, false, &id, nullptr)) != ERROR_SUCCESS)
+    LONG err = findKey(hKey, lpSubKey, &id);
+    if (err != ERROR_SUCCESS)
         return err;
     *phkResult = newHandle(id);
     return done(ERROR_SUCCESS);
@@ -685,42 +712,28 @@ extern "C" LONG RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwTyp
 {
     if (!lpData && cbData)
         return ERROR_INVALID_PARAMETER;
-    Guard lock;
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
-    std::int64_t id = 0;
-    LONG err = resolve(hKey, nullptr, false, &id, nullptr);
-    if (err == ERROR_SUCCESS)
-        err = setValue(id, lpValueName, dwType, lpData, cbData);
-    return done(scope.done(err));
+    return changeKey(hKey, nullptr, false, [&](std::int64_t id) -> LONG {
+        return setValue(id, lpValueName, dwType, lpData, cbData);
+    });
 }
 
 extern "C" LONG RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD)
 {
     if (dwType != REG_SZ || !lpData)
         return ERROR_INVALID_PARAMETER;
-    Guard lock;
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
-    std::int64_t id = 0;
-    LONG err = resolve(hKey, lpSubKey, true, &id, nullptr);
-    if (err == ERROR_SUCCESS)
-        err = setValue(id, nullptr, REG_SZ, reinterpret_cast<const BYTE *>(lpData),
-                       static_cast<DWORD>(std::strlen(lpData)));
-    return done(scope.done(err));
+    return changeKey(hKey, lpSubKey, true, [&](std::int64_t id) -> LONG {
+        return setValue(id, nullptr, REG_SZ, reinterpret_cast<const BYTE *>(lpData),
+                        static_cast<DWORD>(std::strlen(lpData)));
+    });
 }
 
 extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD *, DWORD *lpType,
                                  BYTE *lpData, DWORD *lpcbData)
 {
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, nullptr, false, &id, nullptr)) != ERROR_SUCCESS)
+    LONG err = findKey(hKey, nullptr, &id);
+    if (err != ERROR_SUCCESS)
         return err;
     Value v;
     if ((err = getValue(id, lpValueName, &v)) != ERROR_SUCCESS)
@@ -733,11 +746,9 @@ extern "C" LONG RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, DWORD *, DWORD *
 extern "C" LONG RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LONG *lpcbData)
 {
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, lpSubKey, false, &id, nullptr)) != ERROR_SUCCESS)
+    LONG err = findKey(hKey, lpSubKey, &id);
+    if (err != ERROR_SUCCESS)
         return err;
     Value v;
     err = getValue(id, nullptr, &v);
@@ -756,28 +767,20 @@ extern "C" LONG RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, LONG *l
 
 extern "C" LONG RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
-    Guard lock;
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
-    std::int64_t id = 0;
-    LONG err = resolve(hKey, nullptr, false, &id, nullptr);
-    if (err == ERROR_SUCCESS)
-        err = checkWritable(id);
-    if (err == ERROR_SUCCESS) {
+    return changeKey(hKey, nullptr, false, [&](std::int64_t id) -> LONG {
+        LONG err = checkWritable(id);
+        if (err != ERROR_SUCCESS)
+            return err;
         sqlite3_stmt *st = statement("DELETE FROM vals WHERE key = ? AND name = ?");
         if (!st)
-            err = stepError(st, "deleting a value");
-        else {
-            sqlite3_bind_int64(st, 1, id);
-            sqlite3_bind_text(st, 2, lpValueName ? lpValueName : "", -1, SQLITE_TRANSIENT);
-            if (sqlite3_step(st) != SQLITE_DONE)
-                err = stepError(st, "deleting a value");
-            else if (sqlite3_changes(g_store.db) == 0)
-                err = fail(ERROR_FILE_NOT_FOUND, "no such value");
-        }
-    }
-    return done(scope.done(err));
+            return stepError(st, "deleting a value");
+        sqlite3_bind_int64(st, 1, id);
+        sqlite3_bind_text(st, 2, lpValueName ? lpValueName : "", -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) != SQLITE_DONE)
+            return stepError(st, "deleting a value");
+        return sqlite3_changes(g_store.db) == 0 ? fail(ERROR_FILE_NOT_FOUND, "no such value")
+                                                : ERROR_SUCCESS;
+    });
 }
 
 namespace {
@@ -831,14 +834,10 @@ extern "C" LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD *lpc
                               LPSTR, DWORD *, void *)
 {
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, nullptr, false, &id, nullptr)) != ERROR_SUCCESS)
-        return err;
     std::string name;
-    if ((err = enumName(kEnumKeys, id, dwIndex, &name)) != ERROR_SUCCESS)
+    LONG err = nameAt(hKey, kEnumKeys, dwIndex, &id, &name);
+    if (err != ERROR_SUCCESS)
         return err;
     return done(copyName(name, lpName, lpcchName));
 }
@@ -847,14 +846,10 @@ extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, DWORD
                               DWORD *, DWORD *lpType, BYTE *lpData, DWORD *lpcbData)
 {
     Guard lock;
-    LONG err = ensureOpen();
-    if (err != ERROR_SUCCESS)
-        return err;
     std::int64_t id = 0;
-    if ((err = resolve(hKey, nullptr, false, &id, nullptr)) != ERROR_SUCCESS)
-        return err;
     std::string name;
-    if ((err = enumName(kEnumValues, id, dwIndex, &name)) != ERROR_SUCCESS)
+    LONG err = nameAt(hKey, kEnumValues, dwIndex, &id, &name);
+    if (err != ERROR_SUCCESS)
         return err;
     if ((err = copyName(name, lpValueName, lpcchValueName)) != ERROR_SUCCESS)
         return err;
@@ -866,34 +861,49 @@ extern "C" LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, DWORD
     return done(copyOut(v.data, lpData, lpcbData));
 }
 
+// A thread's transaction keeps the store to itself until it ends, so that another thread's
+// writes never land inside it (and never vanish with its rollback).
+thread_local int t_transactions = 0;
+
 extern "C" LONG PlatformRegBeginTransaction()
 {
-    Guard lock;
-    return done(beginScope());
+    g_mutex.lock();
+    LONG err;
+    {
+        Guard lock;
+        err = done(beginScope());
+    }
+    if (err == ERROR_SUCCESS)
+        ++t_transactions;
+    else
+        g_mutex.unlock();
+    return err;
 }
 
 extern "C" LONG PlatformRegEndTransaction(BOOL bCommit)
 {
-    Guard lock;
-    return done(endScope(bCommit != FALSE));
+    if (t_transactions == 0)
+        return fail(ERROR_INVALID_PARAMETER, "no registry transaction of this thread to end");
+    LONG err;
+    {
+        Guard lock;
+        err = done(endScope(bCommit != FALSE));
+    }
+    --t_transactions;
+    g_mutex.unlock();
+    return err;
 }
 
 extern "C" LONG PlatformRegProtectKey(HKEY hKey, LPCSTR lpSubKey, BOOL bDeny)
 {
-    Guard lock;
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
-    std::int64_t id = 0;
-    LONG err = resolve(hKey, lpSubKey, false, &id, nullptr);
-    if (err == ERROR_SUCCESS) {
+    return changeKey(hKey, lpSubKey, false, [&](std::int64_t id) -> LONG {
         sqlite3_stmt *st = statement("UPDATE keys SET protected = ? WHERE id = ?");
+        if (!st)
+            return stepError(st, "protecting a key");
         sqlite3_bind_int(st, 1, bDeny ? 1 : 0);
         sqlite3_bind_int64(st, 2, id);
-        if (sqlite3_step(st) != SQLITE_DONE)
-            err = stepError(st, "protecting a key");
-    }
-    return done(scope.done(err));
+        return sqlite3_step(st) == SQLITE_DONE ? ERROR_SUCCESS : stepError(st, "protecting a key");
+    });
 }
 
 namespace platform {
@@ -1056,12 +1066,28 @@ LONG exportRegistryKey(HKEY root, const std::string &subKey, std::string *out)
     if (!rootName || !out)
         return ERROR_INVALID_PARAMETER;
     Guard lock;
-    // One read transaction, so that the tree is seen as of one moment.
-    Scope scope;
-    if (scope.status != ERROR_SUCCESS)
-        return scope.status;
+    LONG err = ensureOpen();
+    if (err != ERROR_SUCCESS)
+        return err;
+    // One read transaction, so that the tree is seen as of one moment; it needs no write lock,
+    // so a registry we may only read can still be shown.
+    const bool own = g_store.depth == 0;
+    if (own && exec("BEGIN DEFERRED") != SQLITE_OK)
+        return mapError(sqlite3_errcode(g_store.db), "reading the registry");
+    struct EndRead
+    {
+        bool own;
+        ~EndRead()
+        {
+            if (!own)
+                return;
+            for (auto &st : g_store.statements)
+                sqlite3_reset(st.second);
+            exec("COMMIT");
+        }
+    } endRead{own};
     std::int64_t id = 0;
-    LONG err = resolve(root, subKey.c_str(), false, &id, nullptr);
+    err = resolve(root, subKey.c_str(), false, &id, nullptr);
     if (err != ERROR_SUCCESS)
         return err;
     // Stored names, not the spelling asked for.

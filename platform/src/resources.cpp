@@ -290,6 +290,79 @@ bool decodeDialog(const std::string &data, DialogTemplate *dialog)
     return true;
 }
 
+std::string encodeVersion(const VersionInfo &v)
+{
+    std::string out = "PVER";
+    for (int i = 0; i < 4; ++i)
+        putU32(&out, v.fileVersion[i]);
+    for (int i = 0; i < 4; ++i)
+        putU32(&out, v.productVersion[i]);
+    for (DWORD x : {v.fileFlagsMask, v.fileFlags, v.fileOS, v.fileType, v.fileSubtype})
+        putU32(&out, x);
+    putU32(&out, static_cast<std::uint32_t>(v.strings.size()));
+    for (const auto &table : v.strings) {
+        putText(&out, table.first);
+        putU32(&out, static_cast<std::uint32_t>(table.second.size()));
+        for (const auto &kv : table.second) {
+            putText(&out, kv.first);
+            putText(&out, kv.second);
+        }
+    }
+    putU32(&out, static_cast<std::uint32_t>(v.translations.size()));
+    for (const auto &t : v.translations) {
+        putU32(&out, t.first);
+        putU32(&out, t.second);
+    }
+    return out;
+}
+
+bool decodeVersion(const std::string &data, VersionInfo *version)
+{
+    if (data.compare(0, 4, "PVER") != 0 || !version)
+        return false;
+    std::size_t pos = 4;
+    VersionInfo v;
+    std::uint32_t x = 0;
+    for (WORD *w :
+         {&v.fileVersion[0], &v.fileVersion[1], &v.fileVersion[2], &v.fileVersion[3],
+          &v.productVersion[0], &v.productVersion[1], &v.productVersion[2], &v.productVersion[3]}) {
+        if (!getU32(data, &pos, &x))
+            return false;
+        *w = static_cast<WORD>(x);
+    }
+    for (DWORD *d : {&v.fileFlagsMask, &v.fileFlags, &v.fileOS, &v.fileType, &v.fileSubtype})
+        if (!getU32(data, &pos, d))
+            return false;
+    std::uint32_t tables = 0;
+    if (!getU32(data, &pos, &tables) || tables > data.size())
+        return false;
+    for (std::uint32_t t = 0; t < tables; ++t) {
+        std::pair<std::string, std::vector<std::pair<std::string, std::string>>> table;
+        std::uint32_t n = 0;
+        if (!getBytes(data, &pos, &table.first) || !getU32(data, &pos, &n) || n > data.size())
+            return false;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            std::pair<std::string, std::string> kv;
+            if (!getBytes(data, &pos, &kv.first) || !getBytes(data, &pos, &kv.second))
+                return false;
+            table.second.push_back(std::move(kv));
+        }
+        v.strings.push_back(std::move(table));
+    }
+    std::uint32_t n = 0;
+    if (!getU32(data, &pos, &n) || n > data.size())
+        return false;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        std::uint32_t lang = 0;
+        std::uint32_t cp = 0;
+        if (!getU32(data, &pos, &lang) || !getU32(data, &pos, &cp))
+            return false;
+        v.translations.emplace_back(static_cast<WORD>(lang), static_cast<WORD>(cp));
+    }
+    *version = std::move(v);
+    return true;
+}
+
 bool loadDialog(HMODULE module, UINT id, DialogTemplate *dialog)
 {
     HRSRC r = FindResourceA(module, MAKEINTRESOURCE(id), RT_DIALOG);

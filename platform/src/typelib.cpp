@@ -2,6 +2,7 @@
 // Type libraries: the binary form, ITypeLib/ITypeInfo over it, and their registration.
 #include "platform/typelib.h"
 
+#include "comobject.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 
@@ -112,31 +113,12 @@ bool sameName(LPCOLESTR a, const std::string &b)
 
 class TypeLib;
 
-class TypeInfo final : public ITypeInfo
+class TypeInfo final : public platform::ComObject<ITypeInfo>
 {
 public:
     TypeInfo(TypeLib *lib, UINT index);
-    ~TypeInfo();
+    ~TypeInfo() override;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ITypeInfo))
-            return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<ITypeInfo *>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --m_refs;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE GetTypeAttr(TYPEATTR **pp) override;
     HRESULT STDMETHODCALLTYPE GetFuncDesc(UINT index, FUNCDESC **pp) override;
     HRESULT STDMETHODCALLTYPE GetNames(MEMBERID memid, BSTR *names, UINT max, UINT *count) override;
@@ -161,37 +143,18 @@ private:
     const platform::TypeLibType &type() const;
     const platform::TypeLibFunc *func(MEMBERID memid) const;
 
-    std::atomic<ULONG> m_refs{1};
     TypeLib *m_lib;
     UINT m_index;
 };
 
-class TypeLib final : public ITypeLib
+class TypeLib final : public platform::ComObject<ITypeLib>
 {
 public:
     explicit TypeLib(platform::TypeLibModel model)
-        : m_model(std::move(model))
+        : ComObject(IID_ITypeLib)
+        , m_model(std::move(model))
     {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ITypeLib))
-            return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<ITypeLib *>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG n = --m_refs;
-        if (n == 0)
-            delete this;
-        return n;
-    }
     UINT STDMETHODCALLTYPE GetTypeInfoCount() override
     {
         return static_cast<UINT>(m_model.types.size());
@@ -254,12 +217,12 @@ public:
     const platform::TypeLibModel &model() const { return m_model; }
 
 private:
-    std::atomic<ULONG> m_refs{1};
     platform::TypeLibModel m_model;
 };
 
 TypeInfo::TypeInfo(TypeLib *lib, UINT index)
-    : m_lib(lib)
+    : ComObject(IID_ITypeInfo)
+    , m_lib(lib)
     , m_index(index)
 {
     m_lib->AddRef();

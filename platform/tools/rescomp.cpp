@@ -390,7 +390,7 @@ private:
         if (type == "DIALOG" || type == "DIALOGEX") {
             add("#5", name, platform::encodeDialog(dialog(type == "DIALOGEX")));
         } else if (type == "VERSIONINFO") {
-            add("#16", name, block());
+            add("#16", name, platform::encodeVersion(version()));
         } else if (fileTypes.count(type) || m_tok.kind == Token::String) {
             const auto it = fileTypes.find(type);
             add(it != fileTypes.end() ? it->second : platform::resourceKey(type.c_str()), name,
@@ -418,6 +418,93 @@ private:
         const std::string raw = m_src.substr(start, m_tok.start + m_tok.text.size() - start);
         advance();
         return raw;
+    }
+
+    void fourParts(WORD *out)
+    {
+        for (int i = 0; i < 4; ++i) {
+            if (i)
+                comma();
+            out[i] = static_cast<WORD>(expr());
+        }
+    }
+
+    platform::VersionInfo version()
+    {
+        platform::VersionInfo v;
+        while (!beginOf()) {
+            const std::string field = m_tok.text;
+            advance();
+            if (field == "FILEVERSION")
+                fourParts(v.fileVersion);
+            else if (field == "PRODUCTVERSION")
+                fourParts(v.productVersion);
+            else if (field == "FILEFLAGSMASK")
+                v.fileFlagsMask = static_cast<DWORD>(expr());
+            else if (field == "FILEFLAGS")
+                v.fileFlags = static_cast<DWORD>(expr());
+            else if (field == "FILEOS")
+                v.fileOS = static_cast<DWORD>(expr());
+            else if (field == "FILETYPE")
+                v.fileType = static_cast<DWORD>(expr());
+            else if (field == "FILESUBTYPE")
+                v.fileSubtype = static_cast<DWORD>(expr());
+            else
+                fail("unexpected '" + field + "' in a version block");
+        }
+        advance();
+        while (!endOf()) {
+            if (!isName("BLOCK"))
+                fail("expected BLOCK in a version block");
+            advance();
+            const std::string kind = text();
+            if (!beginOf())
+                fail("expected BEGIN");
+            advance();
+            if (kind == "StringFileInfo") {
+                while (!endOf()) {
+                    if (!isName("BLOCK"))
+                        fail("expected a string table BLOCK");
+                    advance();
+                    std::pair<std::string, std::vector<std::pair<std::string, std::string>>> table;
+                    table.first = text();
+                    if (!beginOf())
+                        fail("expected BEGIN");
+                    advance();
+                    while (!endOf()) {
+                        if (!isName("VALUE"))
+                            fail("expected VALUE");
+                        advance();
+                        std::pair<std::string, std::string> kv;
+                        kv.first = text();
+                        comma();
+                        kv.second = text();
+                        table.second.push_back(kv);
+                    }
+                    advance();
+                    v.strings.push_back(table);
+                }
+            } else if (kind == "VarFileInfo") {
+                while (!endOf()) {
+                    if (!isName("VALUE"))
+                        fail("expected VALUE");
+                    advance();
+                    if (text() != "Translation")
+                        fail("only Translation is known in VarFileInfo");
+                    while (is(",")) {
+                        advance();
+                        const WORD lang = static_cast<WORD>(expr());
+                        comma();
+                        v.translations.emplace_back(lang, static_cast<WORD>(expr()));
+                    }
+                }
+            } else {
+                fail("unknown version block " + kind);
+            }
+            advance();
+        }
+        advance();
+        return v;
     }
 
     platform::DialogTemplate dialog(bool extended)

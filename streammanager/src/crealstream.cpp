@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <iterator>
 
 namespace DCM {
 
@@ -325,23 +326,45 @@ void CRealStream::OnConnect(qrl::DMessage *message)
     connections[record->id] = ConnectionRef(record);
 }
 
+// The reconnection record that the host means by id. A stream reopened under id is meant first;
+// otherwise the newest of those the host first knew by id, as the SDK may have handed the id out
+// again and the host was told of the newer stream last; otherwise one whose latest reopen
+// request had that id.
+CRealStream::Reconnections::iterator CRealStream::reconnectionOf(int id)
+{
+    for (auto it = reconnections.begin(); it != reconnections.end(); ++it) {
+        if (it->second->reconnecting == 1 && it->second->id == id)
+            return it;
+    }
+    if (auto [first, last] = reconnections.equal_range(id); first != last)
+        return std::prev(last);
+    for (auto it = reconnections.begin(); it != reconnections.end(); ++it) {
+        if (it->second->id == id)
+            return it;
+    }
+    return reconnections.end();
+}
+
 void CRealStream::OnDisconnect(qrl::DMessage *message)
 {
     const int id = static_cast<ConnectInfo *>(message)->id;
     auto found = connections.find(id);
+    const bool openUnderId = found != connections.end() && found->second->closed != 1;
     if (found != connections.end())
         found->second->closed = 1;
-    for (auto it = reconnections.begin(); it != reconnections.end(); ++it) {
-        if (it->second->id == id || it->second->originalId == id) {
-            const int currentId = it->second->id;
-            reconnections.erase(it);
-            // The host's CloseVideo has closed the id it named already; closing it a second time
-            // could hit a stream that the SDK has meanwhile opened under the same id.
-            if (module && currentId != id)
-                module->CloseRealVideo(static_cast<std::int64_t>(currentId));
-            break;
-        }
-    }
+    auto it = reconnectionOf(id);
+    if (it == reconnections.end())
+        return;
+    // A stream open under the id is the one the host closes; a record it merely shares the id
+    // with belongs to another stream that the host closes by a request of its own.
+    if (openUnderId && it->second->id != id)
+        return;
+    const int currentId = it->second->id;
+    reconnections.erase(it);
+    // The host's CloseVideo has closed the id it named already; closing it a second time could
+    // hit a stream that the SDK has meanwhile opened under the same id.
+    if (module && currentId != id)
+        module->CloseRealVideo(static_cast<std::int64_t>(currentId));
 }
 
 // Every waiting record gets one reopen request per period, for as long as it waits. Its
@@ -449,7 +472,7 @@ void CRealStream::OnSdkOpenVideo(qrl::DMessage *message)
     // The host knows the stream by this id for as long as it is reopened; it is fixed here so
     // that a first id of 0 cannot be mistaken for "not yet set" later.
     waiting->originalId = record->id;
-    reconnections[waiting->id] = waiting;
+    reconnections.emplace(waiting->id, waiting);
 }
 
 void CRealStream::OnSdkCloseVideo(qrl::DMessage *message)
@@ -477,10 +500,16 @@ void CRealStream::OnSdkCloseVideo(qrl::DMessage *message)
                 }
             }
         }
-    } else if (auto re = reconnections.find(streamId); re != reconnections.end()) {
+    } else if (auto re = reconnectionOf(streamId); re != reconnections.end()) {
         reportId = re->second->originalId;
         owner = re->second->owner;
+        // A reopen request still waiting for its answer would leave its SDK stream behind.
+        const int currentId = re->second->id;
+        const bool requestOpen = re->second->reconnecting == 1 && currentId != streamId
+                                 && connections.find(currentId) == connections.end();
         reconnections.erase(re);
+        if (module && requestOpen)
+            module->CloseRealVideo(static_cast<std::int64_t>(currentId));
     } else {
         return;
     }

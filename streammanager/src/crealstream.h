@@ -127,6 +127,9 @@ protected:
 private:
     using ConnectionRef = qrl::DRefPtr<ConnectInfo>;
     using ReConnectionRef = qrl::DRefPtr<ReConnectInfo>;
+    // Keyed by the id the host first knew; the SDK hands a failed stream's id out again, so
+    // several streams may share a key, oldest first.
+    using Reconnections = std::multimap<int, ReConnectionRef>;
 
     void OnConnect(qrl::DMessage *message);
     void OnDisconnect(qrl::DMessage *message);
@@ -143,6 +146,7 @@ private:
     template <typename F>
     void notifyListeners(std::intptr_t owner, F &&f);
 
+    Reconnections::iterator reconnectionOf(int id);
     int openOnModule(const char *sourceId, int mode, int channelMode, int channel,
                      std::intptr_t target, std::intptr_t context);
     void teardown();
@@ -156,7 +160,7 @@ private:
     qrl::DMutex listenerLock;
     std::map<IRealStreamListener *, std::intptr_t> listeners;
     std::map<int, ConnectionRef> connections;
-    std::map<int, ReConnectionRef> reconnections;
+    Reconnections reconnections;
     bool initDone = false;
     // Host threads may change the interval at any time; this keeps the timer fields consistent.
     std::mutex timerLock;

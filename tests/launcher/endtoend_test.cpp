@@ -93,11 +93,12 @@ public:
         ASSERT_TRUE(writeFile(file(folder + "/.hidden"), marker));
     }
 
-    void script(const QVector<int> &results)
+    // replaceAt: the 1-based run that replaces the launcher's file before it returns, or 0.
+    void script(const QVector<int> &results, int replaceAt = 0)
     {
         QByteArray text;
-        for (int result : results)
-            text += QByteArray::number(result) + '\n';
+        for (int i = 0; i < results.size(); ++i)
+            text += QByteArray::number(results[i]) + (i + 1 == replaceAt ? " replace\n" : "\n");
         ASSERT_TRUE(writeFile(file("mainframe-script.txt"), text));
     }
 
@@ -188,6 +189,7 @@ struct LaunchCase
     Plugin plugin = Plugin::MainFrame;
     QString solutionsDir = QString();
     bool longPath = false;
+    int replaceProgramAtRun = 0;
 };
 
 void PrintTo(const LaunchCase &c, std::ostream *os)
@@ -207,7 +209,7 @@ TEST_P(Launcher, RunsAndActsOnTheResult)
         ASSERT_GT(dir.program().toLocal8Bit().size(), 255);
     }
     dir.stagePlugin(c.plugin);
-    dir.script(c.script);
+    dir.script(c.script, c.replaceProgramAtRun);
     if (c.provided == Tool::Staged || c.provided == Tool::Installed)
         dir.stageTool("Upgrade", "installed");
     if (c.provided == Tool::Staged)
@@ -286,6 +288,12 @@ TEST_P(Launcher, RunsAndActsOnTheResult)
     }
 }
 
+LaunchCase replacingProgramAt(int run, LaunchCase c)
+{
+    c.replaceProgramAtRun = run;
+    return c;
+}
+
 const LaunchCase kLaunchCases[] = {
     {"NoArguments", {}, {0}, 0, {"Norvane"}},
     {"CrashOneDash", {"-crash"}, {0}, 0, {"Norvane crash"}},
@@ -358,6 +366,9 @@ const LaunchCase kLaunchCases[] = {
      Plugin::MainFrame,
      QString(),
      true},
+    // An upgrade of the launcher replaced its file during the second run.
+    replacingProgramAt(
+        2, {"ReplacedProgramRunAgainThenRestart", {}, {3, 1, 0}, 1, {"Norvane", "Norvane"}, true}),
     {"LongProgramPathUpgrade",
      {},
      {3, 2},

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Automation through dispatch tables, class factories and the module's lock count.
 #include "platform/framework.h"
+#include "variants.h"
 
 #include <gtest/gtest.h>
 
@@ -77,24 +78,6 @@ TEST(Dispatch, NamesFindPositionsOrTheirOwnIdsWhateverTheCase)
     EXPECT_EQ(g_live, 0);
 }
 
-VARIANT bstr(const char *s)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = platform::allocBstr(s);
-    return v;
-}
-
-VARIANT i4(LONG x)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = x;
-    return v;
-}
-
 struct Call
 {
     const char *name;
@@ -146,22 +129,22 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Call{"MainCall", 1, DISPATCH_METHOD,
              [] {
-                 return std::vector<VARIANT>{bstr("d"), bstr("n")};
+                 return std::vector<VARIANT>{str("d"), str("n")};
              },
              S_OK, 3, 99},
         Call{"script engines set the get bit too", 1, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
              [] {
-                 return std::vector<VARIANT>{i4(42), bstr("name")};
+                 return std::vector<VARIANT>{i4(42), str("name")};
              },
              S_OK, 7, 99},
         Call{"numbers in text convert", 7, DISPATCH_METHOD,
              [] {
-                 return std::vector<VARIANT>{bstr("5"), bstr("10")};
+                 return std::vector<VARIANT>{str("5"), str("10")};
              },
              S_OK, 15, 99},
         Call{"bad second argument", 7, DISPATCH_METHOD,
              [] {
-                 return std::vector<VARIANT>{bstr("x"), i4(1)};
+                 return std::vector<VARIANT>{str("x"), i4(1)};
              },
              DISP_E_TYPEMISMATCH, -1, 0},
         Call{"negative for unsigned", 7, DISPATCH_METHOD,
@@ -169,21 +152,21 @@ INSTANTIATE_TEST_SUITE_P(
                  return std::vector<VARIANT>{i4(1), i4(-1)};
              },
              DISP_E_OVERFLOW, -1, 1},
-        Call{"too few", 1, DISPATCH_METHOD, [] { return std::vector<VARIANT>{bstr("n")}; },
+        Call{"too few", 1, DISPATCH_METHOD, [] { return std::vector<VARIANT>{str("n")}; },
              DISP_E_BADPARAMCOUNT, -1, 99},
         Call{"unknown member", 3, DISPATCH_METHOD, [] { return std::vector<VARIANT>{}; },
              DISP_E_MEMBERNOTFOUND, -1, 99},
         Call{"methods cannot be set", 2, DISPATCH_PROPERTYPUT,
-             [] { return std::vector<VARIANT>{bstr("x")}; }, DISP_E_MEMBERNOTFOUND, -1, 99},
+             [] { return std::vector<VARIANT>{str("x")}; }, DISP_E_MEMBERNOTFOUND, -1, 99},
         Call{"member refuses", DISPID_ABOUTBOX, DISPATCH_METHOD,
              [] { return std::vector<VARIANT>{}; }, E_NOTIMPL, -1, 99},
-        Call{"no result", 2, DISPATCH_METHOD, [] { return std::vector<VARIANT>{bstr("x")}; }, S_OK,
+        Call{"no result", 2, DISPATCH_METHOD, [] { return std::vector<VARIANT>{str("x")}; }, S_OK,
              -1, 99}));
 
 TEST(Dispatch, StringsReachMembersAsNarrowText)
 {
     CSample *obj = new CSample;
-    std::vector<VARIANT> args{bstr("\xe5\xb8\xb8"), bstr("initComplete")};
+    std::vector<VARIANT> args{str("\xe5\xb8\xb8"), str("initComplete")};
     DISPPARAMS dp = {args.data(), nullptr, 2, 0};
     ASSERT_EQ(obj->GetIDispatch(FALSE)->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr,
                                                nullptr, nullptr),
@@ -192,6 +175,26 @@ TEST(Dispatch, StringsReachMembersAsNarrowText)
     for (VARIANT &a : args)
         VariantClear(&a);
     obj->ExternalRelease();
+}
+
+TEST(Dispatch, StringsFollowTheProcessCodePage)
+{
+    ASSERT_TRUE(PlatformSetACP(936));
+    CSample *obj = new CSample;
+    std::vector<VARIANT> args
+        = {makeVariant(VT_BSTR, &VARIANT::bstrVal, SysAllocString(u"\u5e38\u89c4")),
+           makeVariant(VT_BSTR, &VARIANT::bstrVal, SysAllocString(u"n"))};
+    DISPPARAMS dp = {args.data(), nullptr, 2, 0};
+    EXPECT_EQ(obj->GetIDispatch(FALSE)->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr,
+                                               nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(g_lastText, "n|\xb3\xa3\xb9\xe6");
+    for (VARIANT &a : args)
+        VariantClear(&a);
+    obj->ExternalRelease();
+    EXPECT_TRUE(PlatformSetACP(0));
+    EXPECT_EQ(GetACP(), CP_UTF8);
+    EXPECT_FALSE(PlatformSetACP(12345)) << "a code page we cannot convert";
 }
 
 TEST(Factory, CreatesCountsAndLetsTheModuleGo)

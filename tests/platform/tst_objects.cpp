@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Identifiers, strings and tagged values.
 #include "platform/objects.h"
+#include "variants.h"
 
 #include <gtest/gtest.h>
 
@@ -94,51 +95,6 @@ struct Conversion
 void PrintTo(const Conversion &c, std::ostream *os)
 {
     *os << c.name;
-}
-
-VARIANT i4(LONG v)
-{
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_I4;
-    x.lVal = v;
-    return x;
-}
-
-VARIANT str(const char *s)
-{
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_BSTR;
-    x.bstrVal = platform::allocBstr(s);
-    return x;
-}
-
-VARIANT ui8(ULONGLONG v)
-{
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_UI8;
-    x.ullVal = v;
-    return x;
-}
-
-VARIANT boolean(bool b)
-{
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_BOOL;
-    x.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return x;
-}
-
-VARIANT r8(double d)
-{
-    VARIANT x;
-    VariantInit(&x);
-    x.vt = VT_R8;
-    x.dblVal = d;
-    return x;
 }
 
 class ChangeType : public ::testing::TestWithParam<Conversion>
@@ -264,6 +220,8 @@ TEST(Result, NamesKnownCodesAndTestsSeverity)
 {
     EXPECT_STREQ(PlatformResultName(SELFREG_E_TYPELIB), "SELFREG_E_TYPELIB");
     EXPECT_STREQ(PlatformResultName(E_NOINTERFACE), "E_NOINTERFACE");
+    EXPECT_STREQ(PlatformResultName(HRESULT_FROM_WIN32(ERROR_BADDB)),
+                 "HRESULT_FROM_WIN32(ERROR_BADDB)");
     EXPECT_EQ(PlatformResultName(PLATFORM_HR(0x80041234)), nullptr);
     EXPECT_TRUE(SUCCEEDED(S_FALSE));
     EXPECT_TRUE(FAILED(E_FAIL));

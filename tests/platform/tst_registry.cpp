@@ -4,11 +4,14 @@
 #include "platform/resources.h"
 #include "platform/typelib.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -131,6 +134,28 @@ TEST_F(Registry, ScopesCommitOrRollBackAsAWhole)
     EXPECT_EQ(PlatformRegEndTransaction(TRUE), ERROR_INVALID_PARAMETER);
 }
 
+TEST_F(Registry, AnotherThreadsWritesStayOutOfATransaction)
+{
+    std::atomic<bool> started{false};
+    std::thread writer;
+    {
+        platform::RegistryTransaction tx;
+        ASSERT_EQ(platform::regWriteString(HKEY_CLASSES_ROOT, "Mine", nullptr, "x"), ERROR_SUCCESS);
+        writer = std::thread([&started] {
+            started = true;
+            for (int i = 0; i < 20; ++i)
+                platform::regWriteString(HKEY_CLASSES_ROOT, "Theirs\\" + std::to_string(i), nullptr,
+                                         "y");
+        });
+        while (!started)
+            std::this_thread::yield();
+    } // rolled back: only our own write goes
+    writer.join();
+    EXPECT_EQ(read("Mine", nullptr), "<none>");
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(read("Theirs\\" + std::to_string(i), nullptr), "y");
+}
+
 TEST_F(Registry, AProtectedKeyRefusesEveryChangeBelowIt)
 {
     ASSERT_EQ(platform::regWriteString(HKEY_CLASSES_ROOT, "P\\Child", nullptr, "old"),
@@ -159,6 +184,21 @@ TEST_F(Registry, FollowsTheVariableToAnotherFile)
     HKEY k = nullptr;
     EXPECT_EQ(RegCreateKeyA(HKEY_CLASSES_ROOT, "X", &k), ERROR_CANTOPEN);
     EXPECT_NE(platform::registryLastError().find("missing-dir"), std::string::npos);
+}
+
+TEST(RegistryDefault, LivesInTheUsersDataDirectory)
+{
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    unsetenv("PLATFORM_REGISTRY");
+    unsetenv("XDG_DATA_HOME");
+    setenv("HOME", home.path().toUtf8().constData(), 1);
+    const std::string path
+        = home.filePath(".local/share/norvane/platform-registry.sqlite").toStdString();
+    EXPECT_EQ(platform::registryPath(), path);
+    EXPECT_EQ(platform::regWriteString(HKEY_CLASSES_ROOT, "Default", nullptr, "1"), ERROR_SUCCESS);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(path)));
+    setenv("HOME", oldHome.constData(), 1);
 }
 
 // Every shortened copy of a valid binary form is refused, none read out of bounds.
@@ -193,6 +233,14 @@ TEST(BinaryForms, EveryCutCopyIsRefused)
     ASSERT_TRUE(platform::decodeDialog(dlg, &d));
     for (std::size_t n = 0; n < dlg.size(); ++n)
         EXPECT_FALSE(platform::decodeDialog(dlg.substr(0, n), &d)) << n;
+
+    platform::VersionInfo v;
+    v.strings.push_back({"080403a8", {{"InternalName", "x.ocx"}}});
+    v.translations.push_back({0x804, 936});
+    const std::string ver = platform::encodeVersion(v);
+    ASSERT_TRUE(platform::decodeVersion(ver, &v));
+    for (std::size_t n = 0; n < ver.size(); ++n)
+        EXPECT_FALSE(platform::decodeVersion(ver.substr(0, n), &v)) << n;
 }
 
 } // namespace

@@ -2,9 +2,12 @@
 // Reopening streams whose open failed, once per timer period, until one comes up.
 #include "streamfixture.h"
 
+#include <string>
+
 using namespace streamtest;
 using ::testing::_;
 using ::testing::InSequence;
+using ::testing::IsSupersetOf;
 using ::testing::Mock;
 using ::testing::StrictMock;
 using ::testing::UnorderedElementsAre;
@@ -32,6 +35,18 @@ protected:
         EXPECT_TRUE(Mock::VerifyAndClearExpectations(&listener));
         sdk.ClearCalls();
         return opened;
+    }
+
+    // Opens a stream that fails as id and comes up again as reopenedId at the next pass.
+    void openFailAndReopen(int id, int reopenedId)
+    {
+        ASSERT_EQ(openAndFail(id), id);
+        sdk.ScriptOpenResults({reopenedId});
+        pass();
+        EXPECT_CALL(listener, OnReconnect(0, id, reopenedId, kOwner));
+        sdk.EmitOpenResult(reopenedId, 0);
+        drain();
+        ASSERT_TRUE(Mock::VerifyAndClearExpectations(&listener));
     }
 
     std::vector<std::int64_t> closedIds()
@@ -203,16 +218,24 @@ TEST_F(Reconnection, SdkCloseOfAWaitingStreamIsReportedWithItsOriginalId)
     EXPECT_TRUE(callsOf(KvSdk::SimCall::Open).empty());
 }
 
+// The stream ends without the host asking; its reopen request must not stay open in the SDK.
+TEST_F(Reconnection, SdkCloseOfAStreamBeingReopenedClosesTheReopenRequest)
+{
+    ASSERT_EQ(openAndFail(78), 78);
+    sdk.ScriptOpenResults({79});
+    pass();
+    sdk.ClearCalls();
+    EXPECT_CALL(listener, OnCloseVideo(0, 78, kOwner));
+    sdk.EmitClosed(78, 0);
+    drain();
+    EXPECT_THAT(closedIds(), UnorderedElementsAre(79));
+}
+
 // The SDK may hand out an id again once its stream is closed; the reopened stream's left-behind
 // record must not take the new stream's open answer for a reopen answer.
 TEST_F(Reconnection, SdkCloseOfAReopenedStreamEndsItsReconnection)
 {
-    ASSERT_EQ(openAndFail(76), 76);
-    sdk.ScriptOpenResults({77});
-    pass();
-    EXPECT_CALL(listener, OnReconnect(0, 76, 77, kOwner));
-    sdk.EmitOpenResult(77, 0);
-    drain();
+    openFailAndReopen(76, 77);
     EXPECT_CALL(listener, OnCloseVideo(0, 77, kOwner));
     sdk.EmitClosed(77, 0);
     drain();
@@ -263,6 +286,70 @@ TEST_F(Reconnection, FirstIdZeroIsReportedClosedAsZero)
     sdk.EmitClosed(0, 0);
     drain();
 }
+
+// The SDK hands a failed stream's id out again. Stream A opens as 7, fails and is reopened as 12;
+// stream B then opens as 7 too and either plays or fails and is being reopened as 15. The host
+// knows A as 7 or 12 and B as 7; whichever ids it closes them by, both SDK streams end and
+// nothing is reopened.
+struct ReusedIdRow
+{
+    const char *name;
+    std::vector<int> closes;
+    bool secondPlays = false;
+};
+
+void PrintTo(const ReusedIdRow &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class ReusedId : public Reconnection, public ::testing::WithParamInterface<ReusedIdRow>
+{};
+
+TEST_P(ReusedId, EveryStreamStaysClosable)
+{
+    const ReusedIdRow &row = GetParam();
+    openFailAndReopen(7, 12);
+    EXPECT_CALL(listener, OnFirstFrame(0, 12, kOwner));
+    sdk.EmitFirstFrame(12);
+    drain();
+    int secondStream = 7;
+    if (row.secondPlays) {
+        ASSERT_EQ(open(7), 7);
+        EXPECT_CALL(listener, OnOpenVideo(0, 7, kOwner));
+        sdk.EmitOpenResult(7, 0);
+        EXPECT_CALL(listener, OnFirstFrame(0, 7, kOwner));
+        sdk.EmitFirstFrame(7);
+        drain();
+    } else {
+        ASSERT_EQ(openAndFail(7), 7);
+        sdk.ScriptOpenResults({15});
+        pass();
+        ASSERT_EQ(callsOf(KvSdk::SimCall::Open).size(), 1u) << "B is reopened, A is up";
+        secondStream = 15;
+    }
+
+    sdk.ClearCalls();
+    for (const int id : row.closes)
+        EXPECT_EQ(component->CloseVideo(id), 0);
+    drain();
+    EXPECT_THAT(closedIds(), IsSupersetOf({12, secondStream})) << "a stream stays open in the SDK";
+    sdk.EmitOpenResult(15, 0);
+    drain();
+    pass();
+    EXPECT_TRUE(callsOf(KvSdk::SimCall::Open).empty());
+}
+
+const ReusedIdRow kReusedIdRows[] = {
+    {"OpenIdsOnly", {7, 7}},
+    {"NewIdFirst", {12, 7}},
+    {"SharedIdFirst", {7, 12}},
+    {"SecondPlaysOpenIdsOnly", {7, 7}, true},
+    {"SecondPlaysSharedIdFirst", {7, 12}, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, ReusedId, ::testing::ValuesIn(kReusedIdRows),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 class ReconnectionBeforeInit : public StreamFixture
 {

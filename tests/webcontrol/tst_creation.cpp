@@ -68,6 +68,12 @@ protected:
         const ToolRun run = regsvr({QStringLiteral(TESSEL_MODULE)});
         ASSERT_EQ(run.exitCode, 0) << run.err;
     }
+    // Every object is gone by now, so the module can go and the next case starts fresh.
+    void TearDown() override
+    {
+        CoFreeUnusedLibraries();
+        RegistryFixture::TearDown();
+    }
 };
 
 TEST_F(Creation, ByProgIdAndByClsidThenCalledByName)

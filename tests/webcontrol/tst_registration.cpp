@@ -332,6 +332,7 @@ struct Damage
 {
     const char *name;
     std::function<void(const std::string &path)> apply;
+    const char *result = "0x800703F1 (HRESULT_FROM_WIN32(ERROR_BADDB))";
 };
 
 void PrintTo(const Damage &d, std::ostream *os)
@@ -347,20 +348,26 @@ TEST_P(DamagedStore, GivesAClearErrorAndChangesNothing)
     ASSERT_EQ(regsvr({QStringLiteral(TESSEL_MODULE)}).exitCode, 0);
     GetParam().apply(m_path);
     QFile f(QString::fromStdString(m_path));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray before = f.readAll();
-    f.close();
+    const bool isFile = QFileInfo(f).isFile();
+    QByteArray before;
+    if (isFile) {
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        before = f.readAll();
+        f.close();
+    }
 
     const ToolRun reg = regsvr({QStringLiteral(TESSEL_MODULE)});
     EXPECT_NE(reg.exitCode, 0);
-    EXPECT_NE(reg.err.find("0x800703F1"), std::string::npos) << reg.err;
+    EXPECT_NE(reg.err.find(GetParam().result), std::string::npos) << reg.err;
     EXPECT_NE(reg.err.find(m_path), std::string::npos) << "names the file: " << reg.err;
     const ToolRun show = regsvr({"-e", "CLSID"});
     EXPECT_NE(show.exitCode, 0);
     EXPECT_EQ(show.out, "");
 
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), before);
+    if (isFile) {
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), before);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -388,7 +395,13 @@ INSTANTIATE_TEST_SUITE_P(
                                  sqlite3_open(path.c_str(), &db);
                                  sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr);
                                  sqlite3_close(db);
-                             }}),
+                             }},
+                      Damage{"a directory in its place",
+                             [](const std::string &path) {
+                                 QFile::remove(QString::fromStdString(path));
+                                 QDir().mkpath(QString::fromStdString(path));
+                             },
+                             "0x800703F3 (HRESULT_FROM_WIN32(ERROR_CANTOPEN))"}),
     [](const ::testing::TestParamInfo<Damage> &info) {
         std::string n = info.param.name;
         for (char &c : n)

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 std::string resource(const char *type, const char *name)
@@ -27,11 +29,20 @@ TEST(Resources, TheModuleCarriesItsTable)
               "<HTML>\n<BODY ID=CGISPage BGCOLOR=#FFFFFF>\n</BODY>\n</HTML>");
     EXPECT_NE(resource("#24", "#2").find("level=\"asInvoker\" uiAccess=\"false\""),
               std::string::npos);
-    const std::string version = resource("#16", "#1");
-    for (const char *part :
-         {"FILEVERSION 1,0,0,1", "PRODUCTVERSION 1,0,0,1", "\"InternalName\", \"TesselDll.ocx\"",
-          "\"OriginalFilename\", \"TesselDll.ocx\"", "0x804, 936"})
-        EXPECT_NE(version.find(part), std::string::npos) << part;
+    platform::VersionInfo version;
+    ASSERT_TRUE(platform::decodeVersion(resource("#16", "#1"), &version));
+    EXPECT_EQ(std::vector<WORD>(version.fileVersion, version.fileVersion + 4),
+              std::vector<WORD>({1, 0, 0, 1}));
+    EXPECT_EQ(std::vector<WORD>(version.productVersion, version.productVersion + 4),
+              std::vector<WORD>({1, 0, 0, 1}));
+    ASSERT_EQ(version.strings.size(), 1u);
+    EXPECT_EQ(version.strings[0].first, "080403a8");
+    std::map<std::string, std::string> values(version.strings[0].second.begin(),
+                                              version.strings[0].second.end());
+    EXPECT_EQ(values["InternalName"], "TesselDll.ocx");
+    EXPECT_EQ(values["OriginalFilename"], "TesselDll.ocx");
+    EXPECT_EQ(values["FileVersion"], "1.0.0.1");
+    EXPECT_EQ(version.translations, (std::vector<std::pair<WORD, WORD>>{{0x0804, 936}}));
 
     const std::string bmp = resource("#2", "#1");
     const QImage bitmap = QImage::fromData(reinterpret_cast<const uchar *>(bmp.data()),

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: MIT
+#include "connectto.h"
+
 #include <curl/curl.h>
 #include <hestal/hestal.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <QDebug>
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QUrl>
 
 #include <memory>
 #include <mutex>
@@ -31,6 +35,16 @@ struct SlistDeleter
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
 using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+
+bool appendLine(SlistPtr &list, const QByteArray &line)
+{
+    curl_slist *grown = curl_slist_append(list.get(), line.constData());
+    if (!grown)
+        return false;
+    list.release();
+    list.reset(grown);
+    return true;
+}
 
 bool curlReady()
 {
@@ -110,12 +124,28 @@ struct Sink
     HttpWriteFunction func = nullptr; // DownloadFile: handed on block by block
     void *user = nullptr;
     bool refused = false;
+    CURL *handle = nullptr;
 };
+
+// The address a redirect answer points at, or null when the answer is no redirect.
+const char *redirectTarget(CURL *handle)
+{
+    long status = 0;
+    char *target = nullptr;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 300 || status > 399)
+        return nullptr;
+    curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &target);
+    return target;
+}
 
 size_t onBody(char *data, size_t size, size_t count, void *userp)
 {
     auto *sink = static_cast<Sink *>(userp);
     const size_t bytes = size * count;
+    // The page of a redirect is not the answer asked for.
+    if (redirectTarget(sink->handle))
+        return bytes;
     if (sink->buffer) {
         if (bytes > size_t(kMaxBodyBytes - sink->buffer->size())) {
             sink->refused = true;
@@ -136,6 +166,17 @@ size_t onBody(char *data, size_t size, size_t count, void *userp)
         return 0;
     }
     return bytes;
+}
+
+int portOf(const QUrl &url)
+{
+    return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443
+                                                                                           : 80);
+}
+
+bool sameServer(const QUrl &a, const QUrl &b)
+{
+    return a.host().compare(b.host(), Qt::CaseInsensitive) == 0 && portOf(a) == portOf(b);
 }
 
 bool headerIsSafe(const QString &header)
@@ -181,11 +222,21 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
     for (const QString &header : headers) {
         if (!headerIsSafe(header))
             return fail(HTTP_ERROR_BAD_PARAM, QStringLiteral("header with a line break"));
-        curl_slist *grown = curl_slist_append(headerList.get(), header.toUtf8().constData());
-        if (!grown)
+        if (!appendLine(headerList, header.toUtf8()))
             return fail(HTTP_ERROR_INIT, QStringLiteral("out of memory"));
-        headerList.release();
-        headerList.reset(grown);
+    }
+
+    // A map that cannot be read fails the request: going to the real host instead would hide it.
+    QList<QByteArray> connectTo;
+    QString mapError;
+    if (!ConnectTo::mapFromEnvironment(connectTo, mapError)) {
+        qWarning().noquote() << mapError;
+        return fail(HTTP_ERROR_BAD_PARAM, mapError);
+    }
+    SlistPtr connectList;
+    for (const QByteArray &entry : connectTo) {
+        if (!appendLine(connectList, entry))
+            return fail(HTTP_ERROR_INIT, QStringLiteral("out of memory"));
     }
 
     const QByteArray urlBytes = url.toUtf8();
@@ -196,9 +247,8 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(h, CURLOPT_URL, urlBytes.constData());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
+    // Redirects are followed below, each checked before it is taken.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     // The engine runs on its own thread; signals are no way to time out there.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -212,7 +262,10 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
     }
     if (headerList)
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+    if (connectList)
+        curl_easy_setopt(h, CURLOPT_CONNECT_TO, connectList.get());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
+    sink.handle = h;
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
     // Larger blocks mean fewer writer calls and writes for big packets.
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 256L * 1024);
@@ -233,8 +286,37 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
         }
     }
 
-    const CURLcode code = curl_easy_perform(h);
+    CURLcode code = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    // The address as curl understood it, so that both sides of each comparison are alike.
+    char *effective = nullptr;
+    curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effective);
+    const QUrl named(QString::fromUtf8(effective ? effective : ""));
+    QUrl current = named;
+    for (long hops = 0; code == CURLE_OK; ++hops) {
+        const char *target = redirectTarget(h);
+        if (!target)
+            break;
+        if (hops == kMaxRedirects) {
+            code = CURLE_TOO_MANY_REDIRECTS;
+            break;
+        }
+        const QByteArray nextBytes(target); // curl's copy goes with the next transfer
+        const QUrl next(QString::fromUtf8(nextBytes));
+        // A secure address stays secure: the caller's token would travel in clear text.
+        if (current.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
+            && next.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0)
+            return fail(HTTP_ERROR_BAD_URL,
+                        QStringLiteral("redirect from https to %1 refused").arg(next.scheme()));
+        // The caller's headers are meant for the server it named, not for one it is sent on to.
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER,
+                         sameServer(next, named) ? headerList.get() : nullptr);
+        curl_easy_setopt(h, CURLOPT_URL, nextBytes.constData());
+        current = next;
+        errorBuffer[0] = 0;
+        code = curl_easy_perform(h);
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    }
 
     if (code != CURLE_OK) {
         if (sink.refused)

@@ -155,96 +155,40 @@ struct DispType<LONG>
             out->lVal = v;
     }
 };
-template <>
-struct DispType<SHORT>
+// Plain numbers travel as one VARIANT member of one type.
+template <class T, VARTYPE Vt, T VARIANT::*Member>
+struct ScalarDispType
 {
-    static bool accepts(VARTYPE vt) { return vt == VT_I2; }
+    static bool accepts(VARTYPE vt) { return vt == Vt; }
     struct Holder
     {
-        SHORT v;
+        T v;
         explicit Holder(const VARIANT &x)
-            : v(x.iVal)
+            : v(x.*Member)
         {}
-        SHORT get() const { return v; }
+        T get() const { return v; }
     };
-    static void put(SHORT v, VARTYPE vt, VARIANT *out)
+    static void put(T v, VARTYPE vt, VARIANT *out)
     {
         out->vt = vt;
-        out->iVal = v;
+        out->*Member = v;
     }
 };
 template <>
-struct DispType<ULONG>
-{
-    static bool accepts(VARTYPE vt) { return vt == VT_UI4; }
-    struct Holder
-    {
-        ULONG v;
-        explicit Holder(const VARIANT &x)
-            : v(x.ulVal)
-        {}
-        ULONG get() const { return v; }
-    };
-    static void put(ULONG v, VARTYPE vt, VARIANT *out)
-    {
-        out->vt = vt;
-        out->ulVal = v;
-    }
-};
+struct DispType<SHORT> : ScalarDispType<SHORT, VT_I2, &VARIANT::iVal>
+{};
 template <>
-struct DispType<LONGLONG>
-{
-    static bool accepts(VARTYPE vt) { return vt == VT_I8; }
-    struct Holder
-    {
-        LONGLONG v;
-        explicit Holder(const VARIANT &x)
-            : v(x.llVal)
-        {}
-        LONGLONG get() const { return v; }
-    };
-    static void put(LONGLONG v, VARTYPE vt, VARIANT *out)
-    {
-        out->vt = vt;
-        out->llVal = v;
-    }
-};
+struct DispType<ULONG> : ScalarDispType<ULONG, VT_UI4, &VARIANT::ulVal>
+{};
 template <>
-struct DispType<ULONGLONG>
-{
-    static bool accepts(VARTYPE vt) { return vt == VT_UI8; }
-    struct Holder
-    {
-        ULONGLONG v;
-        explicit Holder(const VARIANT &x)
-            : v(x.ullVal)
-        {}
-        ULONGLONG get() const { return v; }
-    };
-    static void put(ULONGLONG v, VARTYPE vt, VARIANT *out)
-    {
-        out->vt = vt;
-        out->ullVal = v;
-    }
-};
+struct DispType<LONGLONG> : ScalarDispType<LONGLONG, VT_I8, &VARIANT::llVal>
+{};
 template <>
-struct DispType<DOUBLE>
-{
-    static bool accepts(VARTYPE vt) { return vt == VT_R8; }
-    struct Holder
-    {
-        DOUBLE v;
-        explicit Holder(const VARIANT &x)
-            : v(x.dblVal)
-        {}
-        DOUBLE get() const { return v; }
-    };
-    static void put(DOUBLE v, VARTYPE vt, VARIANT *out)
-    {
-        out->vt = vt;
-        out->dblVal = v;
-    }
-};
+struct DispType<ULONGLONG> : ScalarDispType<ULONGLONG, VT_UI8, &VARIANT::ullVal>
+{};
+template <>
+struct DispType<DOUBLE> : ScalarDispType<DOUBLE, VT_R8, &VARIANT::dblVal>
+{};
 // Narrow-character build: strings reach members in the ANSI code page, alive for the call.
 template <>
 struct DispType<const char *>

@@ -76,7 +76,8 @@ PLATFORM_EXPORT LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
                                    BYTE *lpData, DWORD *lpcbData);
 
 // ---- Beyond the usual calls
-// Transaction scopes; the outermost one commits or rolls back the file.
+// Transaction scopes; the outermost one commits or rolls back the file. A scope belongs to its
+// thread: other threads' registry calls wait until it ends.
 PLATFORM_EXPORT LONG PlatformRegBeginTransaction();
 PLATFORM_EXPORT LONG PlatformRegEndTransaction(BOOL bCommit);
 // Denies (or allows again) every change to a key and to everything below it, as an access

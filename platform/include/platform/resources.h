@@ -6,6 +6,7 @@
 #include "types.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
@@ -85,6 +86,23 @@ PLATFORM_EXPORT std::string encodeDialog(const DialogTemplate &dialog);
 PLATFORM_EXPORT bool decodeDialog(const std::string &data, DialogTemplate *dialog);
 // Dialog resource id of a loaded module.
 PLATFORM_EXPORT bool loadDialog(HMODULE module, UINT id, DialogTemplate *dialog);
+
+// A version resource: the fixed part, the string tables by their language-and-code-page name
+// ("080403a8"), and the translations as (language, code page) pairs.
+struct VersionInfo
+{
+    WORD fileVersion[4] = {};
+    WORD productVersion[4] = {};
+    DWORD fileFlagsMask = 0;
+    DWORD fileFlags = 0;
+    DWORD fileOS = 0;
+    DWORD fileType = 0;
+    DWORD fileSubtype = 0;
+    std::vector<std::pair<std::string, std::vector<std::pair<std::string, std::string>>>> strings;
+    std::vector<std::pair<WORD, WORD>> translations;
+};
+PLATFORM_EXPORT std::string encodeVersion(const VersionInfo &version);
+PLATFORM_EXPORT bool decodeVersion(const std::string &data, VersionInfo *version);
 
 // "#5" for MAKEINTRESOURCE(5), the text itself (upper case) for a name.
 PLATFORM_EXPORT std::string resourceKey(LPCSTR nameOrId);

@@ -14,6 +14,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <cstdio>
+
 namespace {
 
 QString standInDir()
@@ -23,7 +25,20 @@ QString standInDir()
     return QCoreApplication::applicationDirPath();
 }
 
+// Puts a fresh copy of the launcher's file in its place, as an upgrade of the launcher does: the
+// running program's file is then gone, and the name leads to the new one.
+void replaceProgram()
+{
+    const QByteArray program
+        = QFile::encodeName(QCoreApplication::applicationDirPath() + "/Norvane");
+    const QByteArray fresh = program + ".new";
+    if (!QFile::copy(QFile::decodeName(program), QFile::decodeName(fresh))
+        || std::rename(fresh.constData(), program.constData()) != 0)
+        qFatal("could not replace the program file");
+}
+
 // Takes the first line of the script and writes the rest back; 0 once the script is used up.
+// A line is a result, optionally followed by "replace": the launcher's file is replaced first.
 int nextResult(const QString &scriptPath)
 {
     QFile script(scriptPath);
@@ -33,10 +48,12 @@ int nextResult(const QString &scriptPath)
     script.close();
     if (lines.isEmpty())
         return 0;
-    const int result = lines.takeFirst().trimmed().toInt();
+    const QStringList line = lines.takeFirst().split(' ', Qt::SkipEmptyParts);
     if (script.open(QIODevice::WriteOnly | QIODevice::Truncate))
         script.write(lines.join('\n').toUtf8());
-    return result;
+    if (line.value(1) == "replace")
+        replaceProgram();
+    return line.value(0).toInt();
 }
 
 } // namespace

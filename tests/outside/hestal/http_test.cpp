@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "qstringprint.h"
 #include "rawserver.h"
+#include "serverrunner.h"
 #include "testcerts.h"
 
 #include <hestal/hestal.h>
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -80,36 +82,6 @@ struct Client
     }
 };
 
-template <typename ServerT>
-class ServerRunner
-{
-public:
-    bool start(ServerT &server)
-    {
-        m_server = &server;
-        m_port = server.bind_to_any_port("127.0.0.1");
-        if (m_port <= 0)
-            return false;
-        m_thread = std::thread([&server] { server.listen_after_bind(); });
-        for (int i = 0; i < 200 && !server.is_running(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return server.is_running();
-    }
-    void stop()
-    {
-        if (m_server)
-            m_server->stop();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    int port() const { return m_port; }
-
-private:
-    ServerT *m_server = nullptr;
-    int m_port = 0;
-    std::thread m_thread;
-};
-
 class HttpTest : public ::testing::Test
 {
 protected:
@@ -130,6 +102,17 @@ protected:
         m_server.Get("/redirect", [](const httplib::Request &, httplib::Response &res) {
             res.set_redirect("/text");
         });
+        m_server.Get("/hop/loop", [](const httplib::Request &, httplib::Response &res) {
+            res.set_redirect("/hop/loop");
+        });
+        m_server.Get("/hop/relative", [](const httplib::Request &, httplib::Response &res) {
+            res.set_redirect("/echo");
+        });
+        m_server.Get(R"(/hop/to/([a-z0-9.]+))",
+                     [this](const httplib::Request &req, httplib::Response &res) {
+                         res.set_redirect("http://" + std::string(req.matches[1]) + ":"
+                                          + std::to_string(m_runner.port()) + "/echo");
+                     });
         m_server.Get("/big", [](const httplib::Request &, httplib::Response &res) {
             res.set_content(bigBody(), "application/octet-stream");
         });
@@ -209,11 +192,46 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StatusRow{"ok", "/status/200", HTTP_ERROR_OK, 200, "body of 200"},
                       StatusRow{"noContentIsSuccess", "/status/204", HTTP_ERROR_OK, 204, ""},
                       StatusRow{"redirectFollowed", "/redirect", HTTP_ERROR_OK, 200, kUtf8Text},
+                      StatusRow{"endlessRedirect", "/hop/loop", HTTP_ERROR_TRANSFER, 302, ""},
                       StatusRow{"badRequest", "/status/400", HTTP_ERROR_STATUS, 400, "body of 400"},
                       StatusRow{"notFound", "/status/404", HTTP_ERROR_STATUS, 404, "body of 404"},
                       StatusRow{"serverError", "/status/500", HTTP_ERROR_STATUS, 500,
                                 "body of 500"}),
     [](const ::testing::TestParamInfo<StatusRow> &info) { return std::string(info.param.name); });
+
+struct RedirectRow
+{
+    const char *name;
+    const char *path;
+    bool headersKept;
+};
+
+class HttpRedirectTest : public HttpTest, public ::testing::WithParamInterface<RedirectRow>
+{};
+
+// The caller's headers (the token among them) go to the host it named, not to one that a
+// redirect points at.
+TEST_P(HttpRedirectTest, CallersHeadersStayWithTheHostItNamed)
+{
+    const RedirectRow &row = GetParam();
+    Client client;
+    ASSERT_EQ(client.http.GetInfo(url(row.path), {kToken, QStringLiteral("X-Check: 1")}),
+              HTTP_ERROR_OK)
+        << client.http.GetErrorText().toStdString();
+    EXPECT_EQ(client.http.GetResult(), QStringLiteral("ok"));
+    const auto requests = seen();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].has_header("token"), row.headersKept);
+    EXPECT_EQ(requests[0].has_header("X-Check"), row.headersKept);
+}
+
+INSTANTIATE_TEST_SUITE_P(Redirects, HttpRedirectTest,
+                         ::testing::Values(RedirectRow{"relative", "/hop/relative", true},
+                                           RedirectRow{"sameHost", "/hop/to/127.0.0.1", true},
+                                           RedirectRow{"otherHost", "/hop/to/localhost", false}),
+                         [](const ::testing::TestParamInfo<RedirectRow> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(HttpTest, DownloadHandsEveryBlockOverOnTheCallingThread)
 {
@@ -362,12 +380,21 @@ protected:
         m_server->Get("/secure", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("secret", "text/plain");
         });
+        m_server->Get("/downgrade", [this](const httplib::Request &, httplib::Response &res) {
+            res.set_redirect("http://127.0.0.1:" + std::to_string(m_plainRunner.port()) + "/plain");
+        });
         ASSERT_TRUE(m_runner.start(*m_server));
+        m_plain.Get("/plain", [this](const httplib::Request &, httplib::Response &res) {
+            ++m_plainRequests;
+            res.set_content("plain", "text/plain");
+        });
+        ASSERT_TRUE(m_plainRunner.start(m_plain));
     }
     void TearDown() override
     {
         CHttp::SetExtraCaFile(QString());
         m_runner.stop();
+        m_plainRunner.stop();
     }
 
     QString url(const char *host = "127.0.0.1") const
@@ -383,6 +410,9 @@ protected:
     QString m_otherCaFile;
     std::unique_ptr<httplib::SSLServer> m_server;
     ServerRunner<httplib::SSLServer> m_runner;
+    httplib::Server m_plain;
+    ServerRunner<httplib::Server> m_plainRunner;
+    std::atomic<int> m_plainRequests{0};
 };
 
 TestSupport::KeyPair *HttpsTest::s_ca = nullptr;
@@ -436,6 +466,21 @@ TEST_F(HttpsTest, TrustedCertificateForAnotherNameIsRefused)
     Client client;
     // The certificate names 127.0.0.1 only.
     EXPECT_EQ(client.http.GetInfo(url("localhost"), {}), HTTP_ERROR_TLS);
+}
+
+// A secure address stays secure: a redirect to plain HTTP would carry the token in clear text.
+TEST_F(HttpsTest, RedirectToPlainHttpIsRefused)
+{
+    CHttp::SetExtraCaFile(m_caFile);
+    const QString address = QStringLiteral("https://127.0.0.1:%1/downgrade").arg(m_runner.port());
+    Client client;
+    EXPECT_NE(client.http.GetInfo(address, {kToken}), HTTP_ERROR_OK);
+    EXPECT_FALSE(client.http.GetErrorText().isEmpty());
+    Client download;
+    Collector collector;
+    EXPECT_NE(download.http.DownloadFile(address, paramFor(collector)), HTTP_ERROR_OK);
+    EXPECT_TRUE(collector.data.empty());
+    EXPECT_EQ(m_plainRequests, 0);
 }
 
 TEST_F(HttpsTest, MissingCaFileIsAnErrorNotACrash)
