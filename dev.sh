@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev libqt5xml5 libcurl4-openssl-dev libssl-dev
-          libjsoncpp-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
+          libjsoncpp-dev libsqlite3-dev googletest libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
           7zip curl binutils clang libclang-rt-14-dev clang-format)
 
 install_missing() {
