@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Developer entry point: installs what is missing, configures, builds and runs.
 #   ./dev.sh test [default|asan|tsan] [ctest -L label]   build and run the tests
-#   ./dev.sh demo                                         build and run the launcher demo
+#   ./dev.sh demo                                         build and run the whole system: upgrade cycle, streams
 #   ./dev.sh bench                                        build and run the benchmarks
 #   ./dev.sh fuzz [seconds]                               build and run the fuzz targets
 set -euo pipefail
@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev libqt5xml5 libcurl4-openssl-dev libssl-dev
           libjsoncpp-dev libsqlite3-dev qtwebengine5-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev libcpp-httplib-dev 7zip curl binutils clang libclang-rt-14-dev
+          libbenchmark-dev libcpp-httplib-dev 7zip curl openssl binutils clang libclang-rt-14-dev
           clang-format)
 
 install_missing() {
@@ -49,8 +49,8 @@ test)
     ctest --preset "$preset" -j "$(nproc)" "$@"
     ;;
 demo)
-    install_missing
-    build default
+    install_missing || { echo "demo: FAILED at step \"install packages\""; exit 1; }
+    build default || { echo "demo: FAILED at step \"build\""; exit 1; }
     if [ -x tools/demo.sh ]; then
         exec tools/demo.sh build/default
     else

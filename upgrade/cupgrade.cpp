@@ -16,7 +16,7 @@ CUpgrade::CUpgrade()
     registerUpgradeMetaTypes();
     m_strAppDir = QCoreApplication::applicationDirPath();
     m_str7zPath = m_strAppDir + QDir::separator() + OutsideFiles::kExtractor;
-    m_strServerClusterCfg = ":/Conf/Conf/System/UpgradeServerCluster.xml";
+    m_strServerClusterCfg = kBundledServerClusterFile;
     m_strTmpDir = m_strAppDir + QDir::separator() + "Tmp";
     initTmpSubDirs();
 }

@@ -43,6 +43,9 @@ struct ServerInfo
     QString strSvrUrl;
 };
 
+// The server cluster file in the launcher's resource bundle, the one a check reads.
+constexpr char kBundledServerClusterFile[] = ":/Conf/Conf/System/UpgradeServerCluster.xml";
+
 // The deciphered server cluster configuration.
 struct ServerClusterInfo
 {

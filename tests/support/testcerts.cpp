@@ -23,12 +23,19 @@ KeyPtr makeKey()
     return KeyPtr(EVP_EC_gen("P-256"));
 }
 
-bool addExtension(X509 *cert, X509 *issuer, int nid, const char *value)
+bool isIpAddress(const std::string &host)
+{
+    ASN1_OCTET_STRING *address = a2i_IPADDRESS(host.c_str());
+    ASN1_OCTET_STRING_free(address);
+    return address != nullptr;
+}
+
+bool addExtension(X509 *cert, X509 *issuer, int nid, const std::string &value)
 {
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
-    X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
+    X509_EXTENSION *ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
     if (!ext)
         return false;
     const bool added = X509_add_ext(cert, ext, -1) == 1;
@@ -36,7 +43,8 @@ bool addExtension(X509 *cert, X509 *issuer, int nid, const char *value)
     return added;
 }
 
-// issuer null: a self-signed CA; otherwise a server certificate for 127.0.0.1.
+// issuer null: a self-signed CA; otherwise a server certificate for commonName, an IP address
+// or a host name.
 CertPtr makeCert(EVP_PKEY *subjectKey, const std::string &commonName, X509 *issuer,
                  EVP_PKEY *issuerKey, long serial)
 {
@@ -63,7 +71,8 @@ CertPtr makeCert(EVP_PKEY *subjectKey, const std::string &commonName, X509 *issu
              && addExtension(cert.get(), signer, NID_basic_constraints, "critical,CA:FALSE")
              && addExtension(cert.get(), signer, NID_key_usage, "critical,digitalSignature")
              && addExtension(cert.get(), signer, NID_ext_key_usage, "serverAuth")
-             && addExtension(cert.get(), signer, NID_subject_alt_name, "IP:127.0.0.1");
+             && addExtension(cert.get(), signer, NID_subject_alt_name,
+                             (isIpAddress(commonName) ? "IP:" : "DNS:") + commonName);
     }
     if (!ok || X509_sign(cert.get(), issuerKey, EVP_sha256()) == 0)
         return nullptr;
@@ -81,12 +90,12 @@ KeyPair makeCa(const std::string &commonName)
     return pair;
 }
 
-KeyPair makeServerCert(const KeyPair &ca)
+KeyPair makeServerCert(const KeyPair &ca, const std::string &hostName)
 {
     KeyPair pair;
     pair.key = makeKey();
     if (pair.key && ca.cert && ca.key)
-        pair.cert = makeCert(pair.key.get(), "127.0.0.1", ca.cert.get(), ca.key.get(), 2);
+        pair.cert = makeCert(pair.key.get(), hostName, ca.cert.get(), ca.key.get(), 2);
     return pair;
 }
 
@@ -104,10 +113,10 @@ bool writeKeyPem(EVP_PKEY *key, const std::string &path)
            && BIO_flush(bio.get()) == 1;
 }
 
-bool makeTestCertificates(const QString &dir, TestCertificates &out)
+bool makeTestCertificates(const QString &dir, TestCertificates &out, const std::string &hostName)
 {
     const KeyPair ca = makeCa("Test CA");
-    const KeyPair server = makeServerCert(ca);
+    const KeyPair server = makeServerCert(ca, hostName);
     if (!ca.cert || !server.cert)
         return false;
     out.caFile = QDir(dir).filePath("ca.pem");

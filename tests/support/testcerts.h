@@ -30,8 +30,8 @@ struct KeyPair
 
 // A self-signed CA certificate.
 KeyPair makeCa(const std::string &commonName);
-// A server certificate for 127.0.0.1 signed by ca.
-KeyPair makeServerCert(const KeyPair &ca);
+// A server certificate signed by ca for one IP address or host name.
+KeyPair makeServerCert(const KeyPair &ca, const std::string &hostName = "127.0.0.1");
 bool writePem(const X509 *cert, const std::string &path);
 bool writeKeyPem(EVP_PKEY *key, const std::string &path);
 
@@ -44,6 +44,7 @@ struct TestCertificates
     QString keyFile;
 };
 
-bool makeTestCertificates(const QString &dir, TestCertificates &out);
+bool makeTestCertificates(const QString &dir, TestCertificates &out,
+                          const std::string &hostName = "127.0.0.1");
 
 } // namespace TestSupport

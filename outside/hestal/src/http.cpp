@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
+#include "connectto.h"
+
 #include <curl/curl.h>
 #include <hestal/hestal.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <QDebug>
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
@@ -32,6 +35,16 @@ struct SlistDeleter
     void operator()(curl_slist *list) const { curl_slist_free_all(list); }
 };
 using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+
+bool appendLine(SlistPtr &list, const QByteArray &line)
+{
+    curl_slist *grown = curl_slist_append(list.get(), line.constData());
+    if (!grown)
+        return false;
+    list.release();
+    list.reset(grown);
+    return true;
+}
 
 bool curlReady()
 {
@@ -209,11 +222,21 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
     for (const QString &header : headers) {
         if (!headerIsSafe(header))
             return fail(HTTP_ERROR_BAD_PARAM, QStringLiteral("header with a line break"));
-        curl_slist *grown = curl_slist_append(headerList.get(), header.toUtf8().constData());
-        if (!grown)
+        if (!appendLine(headerList, header.toUtf8()))
             return fail(HTTP_ERROR_INIT, QStringLiteral("out of memory"));
-        headerList.release();
-        headerList.reset(grown);
+    }
+
+    // A map that cannot be read fails the request: going to the real host instead would hide it.
+    QList<QByteArray> connectTo;
+    QString mapError;
+    if (!ConnectTo::mapFromEnvironment(connectTo, mapError)) {
+        qWarning().noquote() << mapError;
+        return fail(HTTP_ERROR_BAD_PARAM, mapError);
+    }
+    SlistPtr connectList;
+    for (const QByteArray &entry : connectTo) {
+        if (!appendLine(connectList, entry))
+            return fail(HTTP_ERROR_INIT, QStringLiteral("out of memory"));
     }
 
     const QByteArray urlBytes = url.toUtf8();
@@ -239,6 +262,8 @@ HTTP_ERROR CHttp::Private::perform(const QString &url, const QStringList &header
     }
     if (headerList)
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get());
+    if (connectList)
+        curl_easy_setopt(h, CURLOPT_CONNECT_TO, connectList.get());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &onBody);
     sink.handle = h;
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);

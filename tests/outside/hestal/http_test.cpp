@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "qstringprint.h"
 #include "rawserver.h"
+#include "serverrunner.h"
 #include "testcerts.h"
 
 #include <hestal/hestal.h>
@@ -79,36 +80,6 @@ struct Client
         http.InitData();
         http.setTimeOut(connectMs, lowLimit, lowTime);
     }
-};
-
-template <typename ServerT>
-class ServerRunner
-{
-public:
-    bool start(ServerT &server)
-    {
-        m_server = &server;
-        m_port = server.bind_to_any_port("127.0.0.1");
-        if (m_port <= 0)
-            return false;
-        m_thread = std::thread([&server] { server.listen_after_bind(); });
-        for (int i = 0; i < 200 && !server.is_running(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return server.is_running();
-    }
-    void stop()
-    {
-        if (m_server)
-            m_server->stop();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    int port() const { return m_port; }
-
-private:
-    ServerT *m_server = nullptr;
-    int m_port = 0;
-    std::thread m_thread;
 };
 
 class HttpTest : public ::testing::Test

@@ -67,7 +67,7 @@ enum HTTP_ERROR {
     HTTP_ERROR_PARTIAL = 7,    // the body was cut short
     HTTP_ERROR_WRITE = 8,      // the write function refused a block
     HTTP_ERROR_TRANSFER = 9,   // any other transfer failure
-    HTTP_ERROR_BAD_PARAM = 10, // a header with a line break, or no write function
+    HTTP_ERROR_BAD_PARAM = 10, // a header with a line break, no write function, a bad map
 };
 
 // Called once per block of the body on the thread that called DownloadFile; answers
@@ -84,6 +84,12 @@ struct DonwloadFileParam
 // A blocking HTTP(S) client for one request at a time. Use: construct, InitData, setTimeOut,
 // GetInfo or DownloadFile, destroy. TLS peers are verified against the system store and the
 // extra CA file, if one is named.
+//
+// HESTAL_CONNECT_TO sends requests for one host and port to another, as
+// "host:port:connect-host:connect-port" entries separated by "," or ";" (IPv6 hosts in brackets).
+// The address, the Host header and the certificate check keep the name asked for, so a server
+// known by name can be reached on loopback and is still verified. A malformed entry fails every
+// request with HTTP_ERROR_BAD_PARAM and a warning that names it.
 class HESTAL_EXPORT CHttp
 {
 public:

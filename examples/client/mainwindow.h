@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "clientoptions.h"
+
+#include <QMainWindow>
+
+class QTabWidget;
+
+namespace Olvane {
+
+class ModulesView;
+class StreamsView;
+
+// The reference client's main window: a "Modules" view and a "Live streams" view.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(const ClientOptions &options, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    ModulesView *modules() const { return m_modules; }
+    StreamsView *streams() const { return m_streams; }
+    void showModules();
+    void showStreams();
+    // Shows the current view, lets it settle and saves a picture of the whole window; false
+    // when the file could not be written.
+    bool savePicture(const QString &file);
+
+private:
+    QTabWidget *m_tabs;
+    ModulesView *m_modules;
+    StreamsView *m_streams;
+};
+
+} // namespace Olvane
