@@ -263,6 +263,11 @@ void UnattendedRun::endStreams()
         fail("streams", wrong.join("; "), kFailedStreams);
         return;
     }
+    if (!m_options.map) {
+        m_transcript.line("done", "every step did what it should (result 0)");
+        succeed(0);
+        return;
+    }
     runMap();
 }
 
