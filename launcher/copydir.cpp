@@ -2,6 +2,7 @@
 #include "copydir.h"
 
 #include "launcherlog.h"
+#include "rawnames.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,6 +29,15 @@ bool copyDir(const QString &srcDir, const QString &strDstDir)
     }
     if (!QDir(strDstDir).exists() && !QDir().mkdir(strDstDir)) {
         LauncherLog::warning() << "mkdir strDstDir failed";
+        return false;
+    }
+
+    // Qt's listing leaves out names that the file-name encoding cannot carry; such an entry would
+    // stay behind unseen, so the copy stops before this folder instead.
+    const QString unreadable = RawNames::firstUnreadableName(srcDir, false);
+    if (!unreadable.isEmpty()) {
+        LauncherLog::warning() << "name " << QDir::toNativeSeparators(unreadable)
+                               << " is not valid in the file-name encoding";
         return false;
     }
 

@@ -3,6 +3,7 @@
 
 #include "enginelog.h"
 #include "outsidefiles.h"
+#include "rawnames.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -73,11 +74,7 @@ void CUpgrade::stopDownload()
 
 bool CUpgrade::removeTmpDir()
 {
-    QDir dir(m_strTmpDir);
-    if (!dir.exists()) {
-        return true;
-    }
-    return dir.removeRecursively();
+    return RawNames::removeAll(m_strTmpDir);
 }
 
 void CUpgrade::checkUpdate(const QString &solutionFile, CUpgrade *upgrade)

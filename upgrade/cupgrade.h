@@ -4,6 +4,7 @@
 #include "upgradetypes.h"
 
 #include <QFile>
+#include <QSet>
 #include <QString>
 #include <QThread>
 #include <QVector>
@@ -30,6 +31,10 @@ struct CopyDirParam
 {
     QString strBackupDir;
     QVector<QString> vecCopiedPath;
+    // Files this copy replaced or wrote, by their real paths (folder links resolved): a file
+    // reached again through another path is not backed up again, since its backup, if it
+    // needs one, already holds the content from before.
+    QSet<QString> setWrittenFile;
 };
 
 // The upgrade engine. Its jobs run on its own thread; the launcher itself only uses the
@@ -137,6 +142,9 @@ private:
     void initTmpSubDirs();
     static void rollBack(const CopyDirParam &param);
     static void removeCreatedDirs(const CopyDirParam &param);
+    // Whether backupDir holds files left by an installation that could not restore them;
+    // warns, naming the folder, when it does.
+    static bool backupLeftOver(const QString &backupDir);
 
     QString m_strAppDir;
     QString m_strTmpDir;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cupgrade.h"
 #include "enginelog.h"
+#include "rawnames.h"
 
 #include <hestal/hestal.h>
 
@@ -72,6 +73,11 @@ bool extractedLinksStayInside(const QString &outDir)
 
 UpgradeOpError CUpgrade::downloadUpgradePacket(const QVector<ModuleVersion> &list)
 {
+    // The backup of a failed installation may hold the only copy of replaced files; this job
+    // would remove it with the temporary directory, so it does not start.
+    if (backupLeftOver(m_strBackupDir)) {
+        return UpgradeOpEnvCheckFailed;
+    }
     const auto fetchAll = [this, &list]() -> UpgradeOpError {
         if (list.isEmpty()) {
             UpgradeLog::warning() << "no module need update";
@@ -172,7 +178,9 @@ uint64_t CUpgrade::onDownloadData(const char *data, uint64_t size, uint64_t coun
         return 0;
     }
     const uint64_t n = size * count;
-    if (m_fileDownload.isOpen() && m_fileDownload.write(data, static_cast<qint64>(n)) == -1) {
+    // A block written only in part (a full disk, a file size limit) would leave a cut archive.
+    if (m_fileDownload.isOpen()
+        && m_fileDownload.write(data, static_cast<qint64>(n)) != static_cast<qint64>(n)) {
         return 0;
     }
     m_dDownloadedSize += static_cast<double>(n);
@@ -211,7 +219,21 @@ bool CUpgrade::do7z(const QString &sevenZipPath, const QString &archive, const Q
         UpgradeLog::warning() << "excute 7z " << args << " failed!";
         return false;
     }
+    // The extractor ends normally with an error code when it rejects the archive (damaged,
+    // cut, or no archive at all); what it left is incomplete.
+    if (process.exitCode() != 0) {
+        UpgradeLog::warning() << "excute 7z " << args << " failed! exit code is "
+                              << process.exitCode();
+        return false;
+    }
     UpgradeLog::debug() << "excute 7z " << args << " finished!";
+    // An entry that the file-name encoding cannot name would be skipped unseen by the
+    // installation, so the packet is refused here.
+    const QString unreadable = RawNames::firstUnreadableName(outDir, true);
+    if (!unreadable.isEmpty()) {
+        UpgradeLog::warning() << "name " << unreadable << " is not valid in the file-name encoding";
+        return false;
+    }
     return extractedLinksStayInside(outDir);
 }
 

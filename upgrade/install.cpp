@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "cupgrade.h"
 #include "enginelog.h"
+#include "rawnames.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,12 +107,14 @@ bool CUpgrade::copyDir(const QString &srcDir, const QString &strDstDir, int mode
     }
 
     QString bak;
+    QString realDst;
     if (safe) {
         bak = nativeDirPath(pCopyDirParam->strBackupDir);
         if (!QDir(bak).exists() && !QDir().mkpath(bak)) {
             UpgradeLog::warning() << "mkpath " << bak << "failed";
             return false;
         }
+        realDst = QDir(dst).canonicalPath() + '/';
     }
 
     // The level above goes on with its own backup directory, whatever happened here.
@@ -126,14 +129,26 @@ bool CUpgrade::copyDir(const QString &srcDir, const QString &strDstDir, int mode
                                                          | QDir::Hidden | QDir::NoDotAndDotDot,
                                                      QDir::Unsorted);
     bool outcome = true;
+    // Qt's listing leaves out names that the file-name encoding cannot carry; such an entry
+    // would be skipped unseen, so it is refused like a file that cannot be copied.
+    const QString unreadable = RawNames::firstUnreadableName(srcDir, false);
+    if (!unreadable.isEmpty()) {
+        UpgradeLog::warning() << "name " << unreadable << " is not valid in the file-name encoding";
+        if (!restore) {
+            return leave(false);
+        }
+        outcome = false;
+    }
     for (const QString &name : names) {
         const QString s = src + name;
         const QString d = dst + name;
         const QFileInfo source(s);
         if (source.isFile() || source.isSymLink()) {
+            const QString real = realDst + name;
             if (QFileInfo::exists(d)) {
                 const QString backup = bak + name;
-                if (safe
+                const bool backUp = safe && !pCopyDirParam->setWrittenFile.contains(real);
+                if (backUp
                     && (faultInjected(CopyStep::Backup, mode, backup) || !copyFile(d, backup))) {
                     UpgradeLog::warning() << "copy file to " << backup << "failed!";
                     return leave(false);
@@ -144,7 +159,7 @@ bool CUpgrade::copyDir(const QString &srcDir, const QString &strDstDir, int mode
                         outcome = false;
                         continue;
                     }
-                    if (safe) {
+                    if (backUp) {
                         if (QFileInfo::exists(d)) {
                             // The old file stays in place, so its backup must not be restored.
                             QFile::remove(backup);
@@ -155,10 +170,14 @@ bool CUpgrade::copyDir(const QString &srcDir, const QString &strDstDir, int mode
                     }
                     return leave(false);
                 }
+                if (safe) {
+                    pCopyDirParam->setWrittenFile.insert(real);
+                }
             }
             if (!faultInjected(CopyStep::Copy, mode, d) && copyFile(s, d)) {
                 if (safe) {
                     pCopyDirParam->vecCopiedPath.append(d);
+                    pCopyDirParam->setWrittenFile.insert(real);
                 }
                 continue;
             }
@@ -193,7 +212,7 @@ void CUpgrade::rollBack(const CopyDirParam &param)
         if (info.isFile()) {
             QFile::remove(*it);
         } else if (info.isDir()) {
-            QDir(*it).removeRecursively();
+            RawNames::removeAll(*it);
         }
     }
 }
@@ -204,16 +223,31 @@ void CUpgrade::removeCreatedDirs(const CopyDirParam &param)
     // also for the ones the copy created; those did not exist before and go again.
     for (auto it = param.vecCopiedPath.crbegin(); it != param.vecCopiedPath.crend(); ++it) {
         if (it->endsWith(QDir::separator()) && QFileInfo(*it).isDir()) {
-            QDir(*it).removeRecursively();
+            RawNames::removeAll(*it);
         }
     }
+}
+
+bool CUpgrade::backupLeftOver(const QString &backupDir)
+{
+    // A backup of folders alone (the one a download prepares, say) keeps nothing of value.
+    if (!RawNames::holdsFiles(backupDir)) {
+        return false;
+    }
+    UpgradeLog::warning() << "backup " << backupDir
+                          << " holds the files of a failed installation; restore them first";
+    return true;
 }
 
 UpgradeOpError CUpgrade::upgradeTmpDirToDstDir()
 {
     UpgradeLog::debug() << "Upgrade Tmp Dir To DstDir";
-    QDir(m_strBackupDir).removeRecursively();
-    CopyDirParam param{m_strBackupDir, {}};
+    // The left-over backup of a failed restore may hold the only copy of replaced files.
+    if (backupLeftOver(m_strBackupDir)) {
+        return UpgradeOpWriteFileFailed;
+    }
+    RawNames::removeAll(m_strBackupDir);
+    CopyDirParam param{m_strBackupDir, {}, {}};
     if (copyDir(m_strPacketDir, m_strAppDir, 1, &param)) {
         UpgradeLog::debug() << "copyDir success";
         removeTmpDir();
@@ -240,8 +274,11 @@ UpgradeOpError CUpgrade::upgradeSolutionPacket(const QString &rootDir, const QSt
     const QString dst = solution.absolutePath();
     const QString backup = rootDir + QDir::separator() + "Tmp/Backup/";
 
-    QDir(backup).removeRecursively();
-    CopyDirParam param{backup, {}};
+    if (backupLeftOver(backup)) {
+        return UpgradeOpWriteFileFailed;
+    }
+    RawNames::removeAll(backup);
+    CopyDirParam param{backup, {}, {}};
     UpgradeOpError result = UpgradeOpSuccess;
     if (copyDir(src, dst, 1, &param)) {
         UpgradeLog::debug() << "copyDir success";
@@ -265,8 +302,7 @@ UpgradeOpError CUpgrade::upgradeSolutionPacket(const QString &rootDir, const QSt
 bool CUpgrade::deleteTmpDir(const QString &rootDir)
 {
     const QString tmp = rootDir + "Tmp/";
-    QDir dir(tmp);
-    if (dir.exists() && !dir.removeRecursively()) {
+    if (!RawNames::removeAll(tmp)) {
         UpgradeLog::warning() << "Delete " << tmp << " failed!";
         return false;
     }

@@ -5,6 +5,9 @@
 #include "outsidefiles.h"
 #include "testsupport.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -160,6 +163,32 @@ TEST_F(CopyDir, FailureInASubfolderIsReportedAtEachLevel)
     };
     EXPECT_EQ(capture.texts(), expected);
     EXPECT_TRUE(QFileInfo(src + "/sub/dirlink").isSymLink());
+}
+
+// A name the file-name encoding cannot carry would be left behind unseen: the copy refuses it
+// before copying anything of its folder, and the source keeps it.
+TEST_F(CopyDir, ANameNotInTheFileNameEncodingStopsTheCopyAndStaysInTheSource)
+{
+    const QByteArray bad("bad\xff\xfe.so");
+    if (QFile::encodeName(QFile::decodeName(bad)) == bad)
+        GTEST_SKIP() << "the file-name encoding carries every name";
+    ASSERT_TRUE(writeFile(src + "/a.txt", "a"));
+    ASSERT_TRUE(writeFile(src + "/sub/b.txt", "b"));
+    const QByteArray rawPath = QFile::encodeName(src) + "/sub/" + bad;
+    const int fd = ::open(rawPath.constData(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+
+    EXPECT_FALSE(copyDir(src, dst));
+
+    ASSERT_EQ(capture.texts().size(), 2) << capture.texts().join('\n').toStdString();
+    EXPECT_TRUE(
+        capture.texts().at(0).startsWith("name  \"" + QDir::toNativeSeparators(src) + "/sub/bad"))
+        << capture.texts().at(0).toStdString();
+    EXPECT_TRUE(capture.texts().at(0).endsWith("  is not valid in the file-name encoding"));
+    EXPECT_FALSE(QFileInfo::exists(dst + "/sub/b.txt"));
+    EXPECT_EQ(::access(rawPath.constData(), F_OK), 0);
+    EXPECT_EQ(readFile(src + "/sub/b.txt"), "b");
 }
 
 TEST_F(CopyDir, AcceptsTrailingSeparators)

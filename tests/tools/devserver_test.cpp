@@ -214,6 +214,21 @@ TEST_F(DevServerTest, AnswerIsReadByTheEngineWithEveryModuleOfTheManifest)
     EXPECT_EQ(modules[2].strIconUrl, base + QStringLiteral("/icons/module.png"));
 }
 
+TEST_F(DevServerTest, PublicUrlIsTheBaseOfEveryAddressItServes)
+{
+    ASSERT_TRUE(
+        m_server.start(arguments() + QStringList{"--public-url", "https://cdn.example.com/up/"}))
+        << toStd(m_server.errors());
+    const QVector<ModuleVersion> modules = offered();
+    ASSERT_EQ(modules.size(), 3);
+    EXPECT_EQ(modules[0].strUrl,
+              QStringLiteral("https://cdn.example.com/up/packets/Player-2.1.7z"));
+    EXPECT_EQ(modules[0].strIconUrl,
+              QStringLiteral("https://cdn.example.com/up/packets/player.png"));
+    EXPECT_EQ(modules[1].strIconUrl, QStringLiteral("https://icons.example.com/map.png"));
+    EXPECT_EQ(modules[2].strIconUrl, QStringLiteral("https://cdn.example.com/up/icons/module.png"));
+}
+
 TEST_F(DevServerTest, PacketsAndIconsAreServedWholeAndByteIdentical)
 {
     startPlain();
@@ -371,6 +386,11 @@ TEST_F(DevServerTest, EachRequestIsLoggedOnOneLine)
     ASSERT_TRUE(get(toStd(kQueryBase + "/5")));
     ASSERT_TRUE(query(6));
     ASSERT_TRUE(get("/packets/Map%20Tiles.7z"));
+    // A manifest broken while the server runs: the parser's message spans lines.
+    writeFile(QStringLiteral("manifest.json"), "{\"modules\": [\n{");
+    const auto broken = query(7);
+    ASSERT_TRUE(broken);
+    EXPECT_EQ(broken->status, 500);
     ASSERT_EQ(m_server.stop(SIGTERM), 0);
 
     const QString errors = m_server.errors();
@@ -380,20 +400,29 @@ TEST_F(DevServerTest, EachRequestIsLoggedOnOneLine)
         QString target;
         int status;
         QString bytes;
-        QString note;
+        QString note; // a pattern
     } expected[] = {{"/nothing", 404, "\\d+", " unknown path"},
                     {kQueryBase + "/5", 403, "\\d+", " missing token"},
                     {kQueryBase + "/6", 200, "\\d+", " offered 3"},
-                    {"/packets/Map%20Tiles.7z", 200, "1000", ""}};
+                    {"/packets/Map%20Tiles.7z", 200, "1000", ""},
+                    {kQueryBase + "/7", 500, "\\d+", " \\S*manifest\\.json: not JSON: .+"}};
     for (const auto &request : expected) {
-        const QRegularExpression pattern(
-            line.arg(QRegularExpression::escape(request.target))
-                .arg(request.status)
-                .arg(request.bytes, QRegularExpression::escape(request.note)));
+        const QRegularExpression pattern(line.arg(QRegularExpression::escape(request.target))
+                                             .arg(request.status)
+                                             .arg(request.bytes, request.note));
         EXPECT_TRUE(pattern.match(errors).hasMatch()) << toStd(request.target) << "\n"
                                                       << toStd(errors);
     }
-    EXPECT_EQ(errors.count(QRegularExpression(QStringLiteral("(?m)^\\S+Z 127\\.0\\.0\\.1:"))), 4);
+    // Nothing else but the server's own notes.
+    const QRegularExpression requestLine(QStringLiteral("^\\S+Z 127\\.0\\.0\\.1:"));
+    int requests = 0;
+    for (const QString &text : errors.split('\n', Qt::SkipEmptyParts)) {
+        if (requestLine.match(text).hasMatch())
+            ++requests;
+        else
+            EXPECT_TRUE(text.startsWith(QStringLiteral("norvane-devserver: "))) << toStd(text);
+    }
+    EXPECT_EQ(requests, 5);
 }
 
 class DevServerSignalTest : public DevServerTest, public ::testing::WithParamInterface<int>
@@ -437,6 +466,16 @@ TEST_P(DevServerStartTest, RefusesToStartWithAClearMessage)
     EXPECT_EQ(m_server.runToEnd(args), c.exitCode);
     EXPECT_TRUE(m_server.errors().contains(QString::fromUtf8(c.message)))
         << toStd(m_server.errors());
+}
+
+TEST_F(DevServerTest, APortInUseIsRefusedWithAClearMessage)
+{
+    startPlain();
+    DevServerProcess second;
+    const QString port = QString::number(m_server.port());
+    EXPECT_EQ(second.runToEnd(arguments() + QStringList{"--port", port}), 1);
+    EXPECT_TRUE(second.errors().contains(QStringLiteral("cannot bind 127.0.0.1 port ") + port))
+        << toStd(second.errors());
 }
 
 const char kOneModule[] = R"({"modules": [{"id": "A", "releaseDate": 1, "packet": "Empty.7z"}]})";

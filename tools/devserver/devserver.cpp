@@ -10,6 +10,7 @@
 #include <httplib.h>
 #include <json/json.h>
 #include <pthread.h>
+#include <sys/socket.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -117,6 +118,13 @@ bool loadManifest(const Config &config, Manifest &manifest, httplib::Response &r
     return false;
 }
 
+// An IPv6 address goes in brackets in addresses and in the connect-to map.
+QString urlHost(const QString &address)
+{
+    return address.contains(QLatin1Char(':')) ? QLatin1Char('[') + address + QLatin1Char(']')
+                                              : address;
+}
+
 // Where the answer's addresses point: the given public address, or the scheme and the host
 // that the client asked for.
 QString baseUrl(const Config &config, const httplib::Request &req)
@@ -127,7 +135,7 @@ QString baseUrl(const Config &config, const httplib::Request &req)
         QStringLiteral("^[A-Za-z0-9.\\-]+(:[0-9]+)?$|^\\[[0-9A-Fa-f:.]+\\](:[0-9]+)?$"));
     QString host = QString::fromStdString(req.get_header_value("Host"));
     if (!hostForm.match(host).hasMatch())
-        host = QStringLiteral("%1:%2").arg(config.listen).arg(config.port);
+        host = QStringLiteral("%1:%2").arg(urlHost(config.listen)).arg(config.port);
     return (config.tls() ? QStringLiteral("https://") : QStringLiteral("http://")) + host;
 }
 
@@ -200,16 +208,24 @@ void route(const Config &config, const httplib::Request &req, httplib::Response 
 
 void logRequest(const httplib::Request &req, const httplib::Response &res)
 {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - t_started)
-                        .count();
+    // A request that never reached routing (one that did not parse) has no start of its own.
+    const auto now = std::chrono::steady_clock::now();
+    const auto started = t_started == std::chrono::steady_clock::time_point() ? now : t_started;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count();
+    std::string text = t_note;
+    for (char &c : text) {
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    t_started = std::chrono::steady_clock::time_point();
+    t_note.clear();
     const size_t bytes = res.body.empty() ? res.content_length_ : res.body.size();
     const QByteArray when = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toLatin1();
     // One call per line, so lines of parallel requests do not mix.
     std::fprintf(stderr, "%s %s:%d %s %s %d %zu %lldms%s%s\n", when.constData(),
                  req.remote_addr.c_str(), req.remote_port, req.method.c_str(), req.target.c_str(),
-                 res.status, bytes, static_cast<long long>(ms), t_note.empty() ? "" : " ",
-                 t_note.c_str());
+                 res.status, bytes, static_cast<long long>(ms), text.empty() ? "" : " ",
+                 text.c_str());
 }
 
 // Fills config from the command line; 0 when the server can start, otherwise the exit code.
@@ -310,8 +326,11 @@ void describe(const Config &config)
     QString host = config.serverAddress.section(QLatin1Char('/'), 0, 0);
     if (!host.contains(QLatin1Char(':')))
         host += clientTls ? QStringLiteral(":443") : QStringLiteral(":80");
-    const QString here
-        = config.listen == QLatin1String("0.0.0.0") ? QStringLiteral("127.0.0.1") : config.listen;
+    QString here = urlHost(config.listen);
+    if (config.listen == QLatin1String("0.0.0.0"))
+        here = QStringLiteral("127.0.0.1");
+    else if (config.listen == QLatin1String("::"))
+        here = QStringLiteral("[::1]");
     note(QStringLiteral("version query at %1/<number>; the launcher asks %2%3 (server \"%4\"); "
                         "reach this server with HESTAL_CONNECT_TO=%5:%6:%7")
              .arg(QString::fromStdString(config.queryBase), scheme, config.serverAddress,
@@ -365,14 +384,21 @@ int main(int argc, char **argv)
         route(config, req, res);
     });
     server->set_logger(&logRequest);
+    // The library's default also shares the port with any other server on it, so a second
+    // server would take half of the requests instead of failing to start.
+    server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
 
     const std::string host = config.listen.toStdString();
-    if (config.port == 0)
+    const int asked = config.port;
+    if (asked == 0)
         config.port = server->bind_to_any_port(host);
-    else if (!server->bind_to_port(host, config.port))
+    else if (!server->bind_to_port(host, asked))
         config.port = -1;
     if (config.port <= 0) {
-        note(QStringLiteral("cannot bind %1 port %2").arg(config.listen, config.port));
+        note(QStringLiteral("cannot bind %1 port %2").arg(config.listen).arg(asked));
         return 1;
     }
     std::printf("%d\n", config.port);

@@ -186,16 +186,94 @@ TEST_F(DownloadJob, TwoPacketsOfOneFileNameAreUnpackedInTurn)
     EXPECT_EQ(readFile(m_tmp + "/p.7z"), second);
 }
 
-TEST_F(DownloadJob, AnArchiveTheExtractorRejectsStillCountsAsUnpacked)
+namespace {
+
+struct Unpackable
 {
-    // The extractor ends normally with an error code; only a start failure or a crash count.
-    m_server.put("broken.7z", "this is not an archive");
-    run({moduleOf(m_server.url("/files/broken.7z"), 0)});
-    EXPECT_EQ(result(), UpgradeOpSuccess);
-    const QString args
-        = QString("(\"x\", %1, %2, \"-aoa\")").arg(q(m_tmp + "/broken.7z"), q("-o" + m_packet));
-    EXPECT_TRUE(m_log.contains("excute 7z  " + args + "  finished!"))
-        << m_log.texts().join('\n').toStdString();
+    const char *name;
+    // The body served for the packet; work is a scratch folder.
+    std::function<QByteArray(const QString &work)> body;
+    // The warning that comes before the one of do7z.
+    const char *reason;
+};
+
+void PrintTo(const Unpackable &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class UnpackableTest : public DownloadJob, public ::testing::WithParamInterface<Unpackable>
+{};
+
+} // namespace
+
+// What cannot be unpacked whole fails the job with ten, and nothing of it is left to install.
+TEST_P(UnpackableTest, GivesTenAndFetchesNothingAfter)
+{
+    QTemporaryDir work;
+    const QByteArray body = GetParam().body(work.path());
+    if (body.isNull()) {
+        GTEST_SKIP() << "this case cannot be shown here";
+    }
+    m_server.put("p.7z", body.toStdString());
+    m_server.put("next.7z", archiveOf({{"n.txt", "n"}}).toStdString());
+    run({moduleOf(m_server.url("/files/p.7z"), 0), moduleOf(m_server.url("/files/next.7z"), 0)});
+    EXPECT_EQ(result(), UpgradeOpUnpackFailed);
+    const QStringList warnings = m_log.warnings();
+    ASSERT_EQ(warnings.size(), 2) << warnings.join('\n').toStdString();
+    EXPECT_TRUE(warnings.at(0).contains(QRegularExpression(GetParam().reason)))
+        << warnings.at(0).toStdString();
+    EXPECT_EQ(warnings.at(1), "do7z  " + q(m_tmp + "/p.7z") + "  to  " + q(m_packet) + "  failed!");
+    EXPECT_FALSE(QFileInfo::exists(m_tmp));
+    EXPECT_EQ(m_server.fetched("next.7z"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Download, UnpackableTest,
+    ::testing::Values(
+        Unpackable{"NotAnArchive", [](const QString &) { return QByteArray("not an archive"); },
+                   "^excute 7z  .* failed! exit code is  2$"},
+        Unpackable{"EmptyBody", [](const QString &) { return QByteArray(""); },
+                   "^excute 7z  .* failed! exit code is  2$"},
+        Unpackable{"Damaged",
+                   [](const QString &) {
+                       const QByteArray whole = archiveOf({{"a.bin", noise(4000, 7)}});
+                       return whole.left(whole.size() - 100);
+                   },
+                   "^excute 7z  .* failed! exit code is  2$"},
+        // An entry whose name the file-name encoding cannot carry would be invisible to every
+        // later step, so it is refused where it first appears.
+        Unpackable{"NameNotInTheFileNameEncoding",
+                   [](const QString &work) {
+                       if (nameDecodable(kBadName) || !writeRawNamed(work + "/t", kBadName, "raw")
+                           || !writeFile(work + "/t/good.txt", "good")
+                           || runProgram("tar", {"cf", work + "/p.tar", "-C", work + "/t", "."})
+                                  != 0) {
+                           return QByteArray();
+                       }
+                       return readFile(work + "/p.tar");
+                   },
+                   "^name  .*  is not valid in the file-name encoding$"}),
+    [](const ::testing::TestParamInfo<Unpackable> &info) { return std::string(info.param.name); });
+
+// A file size limit (or a full disk) lets a block be written only in part: the block is refused,
+// the transfer fails, and the cut archive is never unpacked.
+TEST(DownloadInProgramDir, ABlockWrittenInPartFailsTheTransfer)
+{
+    ProbeApp probe(true);
+    HttpServer server;
+    const QByteArray archive = archiveOf({{"big.bin", noise(300000, 3)}});
+    ASSERT_FALSE(archive.isEmpty());
+    server.put("p.7z", archive.toStdString());
+    const QString url = server.url("/files/p.7z");
+    const QStringList lines
+        = probe.run({"download", url, "0"}, nullptr,
+                    {"PROBE_FILE_SIZE_LIMIT=" + QString::number(archive.size() - 1)});
+    EXPECT_TRUE(lines.contains("result 4")) << lines.join('\n').toStdString();
+    const QStringList messages = messagesOf(lines);
+    EXPECT_TRUE(messages.contains("get  " + q(url) + "  failed")) << lines.join('\n').toStdString();
+    EXPECT_TRUE(messages.filter("excute 7z").isEmpty()) << lines.join('\n').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(probe.app() + "/Tmp"));
 }
 
 namespace {

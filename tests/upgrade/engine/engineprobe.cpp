@@ -5,9 +5,12 @@
 // message and the result, one per line.
 #include "cupgrade.h"
 
+#include <sys/resource.h>
+
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -24,7 +27,9 @@ int usage()
     std::fprintf(stderr,
                  "usage: probe toolbox <solution file>\n"
                  "       probe download <url> <size MB> [<url> <size MB>...]\n"
-                 "       probe install [fail-step <k>] [fail-remove <name>] [fail-copy <name>]\n");
+                 "       probe install [fail-step <k>] [fail-remove <name>] [fail-copy <name>]\n"
+                 "                     [fail-restore <name>]\n"
+                 "PROBE_FILE_SIZE_LIMIT=<bytes> limits the size of every file the probe writes.\n");
     return 2;
 }
 
@@ -55,6 +60,16 @@ int main(int argc, char **argv)
         &upgrade, &CUpgrade::signalUpgradeFinish, &upgrade,
         [&result](UpgradeOpError error) { result = error; }, Qt::DirectConnection);
 
+    // A file size limit cuts a write short, as a full disk does.
+    const QByteArray limit = qgetenv("PROBE_FILE_SIZE_LIMIT");
+    if (!limit.isEmpty()) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit bytes{limit.toULongLong(), limit.toULongLong()};
+        if (setrlimit(RLIMIT_FSIZE, &bytes) != 0) {
+            return 3;
+        }
+    }
+
     const QString job = args.at(0);
     if (job == "toolbox" && args.size() == 2) {
         CUpgrade::checkUpdate(args.at(1), &upgrade);
@@ -78,6 +93,7 @@ int main(int argc, char **argv)
         int failStep = 0;
         QString failRemove;
         QString failCopy;
+        QString failRestore;
         for (int i = 1; i + 1 < args.size(); i += 2) {
             if (args.at(i) == "fail-step") {
                 failStep = args.at(i + 1).toInt();
@@ -85,12 +101,18 @@ int main(int argc, char **argv)
                 failRemove = args.at(i + 1);
             } else if (args.at(i) == "fail-copy") {
                 failCopy = args.at(i + 1);
+            } else if (args.at(i) == "fail-restore") {
+                failRestore = args.at(i + 1);
             }
         }
-        // Counts the file steps of the copy with backup; the restore is never made to fail.
+        // Counts the file steps of the copy with backup; the restore fails only where asked.
         auto steps = std::make_shared<int>(0);
-        CUpgrade::setCopyFaultHook([steps, failStep, failRemove, failCopy](
+        CUpgrade::setCopyFaultHook([steps, failStep, failRemove, failCopy, failRestore](
                                        CUpgrade::CopyStep step, int mode, const QString &path) {
+            if (mode == 2) {
+                return step == CUpgrade::CopyStep::Copy && !failRestore.isEmpty()
+                       && path.endsWith('/' + failRestore);
+            }
             if (mode != 1) {
                 return false;
             }

@@ -188,6 +188,33 @@ QByteArray noise(int size, quint32 seed)
     return bytes;
 }
 
+const QByteArray kBadName("bad\xff\xfe.so");
+
+bool nameDecodable(const QByteArray &name)
+{
+    return QFile::encodeName(QFile::decodeName(name)) == name;
+}
+
+bool writeRawNamed(const QString &dir, const QByteArray &name, const QByteArray &content)
+{
+    if (!QDir().mkpath(dir)) {
+        return false;
+    }
+    const QByteArray path = QFile::encodeName(dir) + '/' + name;
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    const bool written
+        = ::write(fd, content.constData(), static_cast<size_t>(content.size())) == content.size();
+    return ::close(fd) == 0 && written;
+}
+
+bool rawExists(const QString &dir, const QByteArray &name)
+{
+    return ::access((QFile::encodeName(dir) + '/' + name).constData(), F_OK) == 0;
+}
+
 QMap<QString, QByteArray> treeDigest(const QString &root, const QStringList &skip)
 {
     QMap<QString, QByteArray> digest;
@@ -258,10 +285,11 @@ ProbeApp::~ProbeApp()
     setImmutable(false);
 }
 
-QStringList ProbeApp::run(const QStringList &args, int *exitCode) const
+QStringList ProbeApp::run(const QStringList &args, int *exitCode, const QStringList &env) const
 {
     QString out;
-    const int code = runProgram(m_probe, args, &out, {QString("LD_LIBRARY_PATH=") + TEST_BIN_DIR});
+    const int code = runProgram(m_probe, args, &out,
+                                QStringList{QString("LD_LIBRARY_PATH=") + TEST_BIN_DIR} + env);
     if (exitCode != nullptr) {
         *exitCode = code;
     }

@@ -112,6 +112,14 @@ QByteArray readFile(const QString &path);
 // Bytes that do not compress, so that an archive is about as big as its content.
 QByteArray noise(int size, quint32 seed);
 
+// A name that the file-name encoding cannot carry, and whether the current one carries it after
+// all (then nothing about it can be shown).
+extern const QByteArray kBadName;
+bool nameDecodable(const QByteArray &name);
+// Writes or finds the file dir/name, the name given as raw bytes.
+bool writeRawNamed(const QString &dir, const QByteArray &name, const QByteArray &content);
+bool rawExists(const QString &dir, const QByteArray &name);
+
 // Every path under root (relative, folders with a trailing "/") with the MD5 of each file,
 // leaving out the names in skip at the top level.
 QMap<QString, QByteArray> treeDigest(const QString &root, const QStringList &skip = {});
@@ -133,8 +141,9 @@ public:
 
     QString root() const { return m_root.path(); }
     QString app() const { return m_app; }
-    // The printed lines; the exit code goes to exitCode.
-    QStringList run(const QStringList &args, int *exitCode = nullptr) const;
+    // The printed lines; the exit code goes to exitCode. env adds "NAME=value" entries.
+    QStringList run(const QStringList &args, int *exitCode = nullptr,
+                    const QStringList &env = {}) const;
     // Makes the program file unwritable even for root; false where the file system cannot.
     bool setImmutable(bool on);
 

@@ -58,7 +58,7 @@ TEST_F(CopyDir, CopyWithBackupBacksUpReplacedFilesAndRecordsWhatItCreates)
                                              | QFileDevice::ExeOwner | QFileDevice::ReadUser
                                              | QFileDevice::WriteUser | QFileDevice::ExeUser;
     ASSERT_TRUE(QFile::setPermissions(m_src + "/new.txt", program));
-    CopyDirParam param{m_bak, {}};
+    CopyDirParam param{m_bak, {}, {}};
     ASSERT_TRUE(CUpgrade::copyDir(m_src, m_dst, 1, &param));
 
     EXPECT_EQ(readFile(m_dst + "/old.txt"), "new");
@@ -83,7 +83,7 @@ TEST_F(CopyDir, CopyWithBackupBacksUpReplacedFilesAndRecordsWhatItCreates)
 TEST_F(CopyDir, ANewDestinationIsCreatedAndRecordedWithItsSeparator)
 {
     writeTree(m_src, {{"a", "a"}});
-    CopyDirParam param{m_bak, {}};
+    CopyDirParam param{m_bak, {}, {}};
     ASSERT_TRUE(CUpgrade::copyDir(m_src, m_dst + "/new/level", 1, &param));
     EXPECT_EQ(param.vecCopiedPath.first(), m_dst + "/new/level/");
     EXPECT_EQ(readFile(m_dst + "/new/level/a"), "a");
@@ -158,7 +158,7 @@ TEST_F(CopyDir, AFileThatCannotBeDeletedKeepsItsContentAndLosesItsBackup)
     FaultHook hook([](CUpgrade::CopyStep step, int, const QString &) {
         return step == CUpgrade::CopyStep::Remove;
     });
-    CopyDirParam param{m_bak, {}};
+    CopyDirParam param{m_bak, {}, {}};
     EXPECT_FALSE(CUpgrade::copyDir(m_src, m_dst, 1, &param));
     EXPECT_EQ(readFile(m_dst + "/in use"), "running");
     EXPECT_FALSE(QFileInfo::exists(m_bak + "/in use"));
@@ -178,7 +178,7 @@ TEST_F(CopyDir, AFileGoneDespiteAFailedDeleteKeepsItsBackup)
         QFile::remove(path);
         return true;
     });
-    CopyDirParam param{m_bak, {}};
+    CopyDirParam param{m_bak, {}, {}};
     EXPECT_FALSE(CUpgrade::copyDir(m_src, m_dst, 1, &param));
     EXPECT_EQ(readFile(m_bak + "/f"), "old");
     const QString d = q(m_dst + "/f");
@@ -193,7 +193,7 @@ TEST_F(CopyDir, AFailedBackupEndsTheCopyBeforeTheFileIsTouched)
     FaultHook hook([](CUpgrade::CopyStep step, int, const QString &) {
         return step == CUpgrade::CopyStep::Backup;
     });
-    CopyDirParam param{m_bak, {}};
+    CopyDirParam param{m_bak, {}, {}};
     EXPECT_FALSE(CUpgrade::copyDir(m_src, m_dst, 1, &param));
     EXPECT_EQ(readFile(m_dst + "/sub/f"), "old");
     EXPECT_EQ(m_log.warnings(), QStringList({"copy file to  " + q(m_bak + "/sub/f") + " failed!",
@@ -253,6 +253,17 @@ TEST_F(SolutionPacket, AFailedCopyIsRolledBackAndRestored)
     EXPECT_EQ(treeDigest(m_home), home);
     EXPECT_FALSE(QFileInfo::exists(m_root + "/Tmp")) << "the restore succeeded";
     EXPECT_TRUE(m_log.warnings().contains("copyDir failed"));
+}
+
+TEST_F(SolutionPacket, ALeftOverBackupStopsItAndIsKept)
+{
+    writeFile(m_root + "/Tmp/Backup/Solution.xml", "older solution");
+    const QMap<QString, QByteArray> before = treeDigest(m_dir.path());
+    EXPECT_EQ(CUpgrade::upgradeSolutionPacket(m_root + "/", m_solution), UpgradeOpWriteFileFailed);
+    EXPECT_EQ(treeDigest(m_dir.path()), before);
+    EXPECT_EQ(m_log.warnings(),
+              QStringList{"backup  " + q(m_root + "//Tmp/Backup/")
+                          + "  holds the files of a failed installation; restore them first"});
 }
 
 TEST(DeleteTmpDir, RemovesTheTemporaryDirectoryOfARootIfThere)
@@ -380,57 +391,108 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name);
     });
 
-// A packet of new files, replaced files and new folders at several depths; a fault at each
-// single file step of the copy in turn must leave the program directory exactly as it was.
-TEST(InstallRollback, AFaultAtAnyStepLeavesTheProgramDirectoryAsItWas)
+namespace {
+
+using Files = QVector<QPair<QString, QByteArray>>;
+
+struct FaultEverywhere
 {
-    QVector<QPair<QString, QByteArray>> program;
-    QVector<QPair<QString, QByteArray>> packet;
+    const char *name;
+    Files program;
+    // Folder links made in the program directory: link name, target relative to the link.
+    QVector<QPair<QString, QString>> links;
+    Files packet;
+    // Single file steps of a clean run: backup, delete and copy for each file replaced, only
+    // the copy for each one added.
+    int steps;
+};
+
+void PrintTo(const FaultEverywhere &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+// New files, replaced files and new folders at several depths.
+FaultEverywhere nestedFolders()
+{
+    FaultEverywhere row{"NestedFolders", {}, {}, {}, 6 * 3 + 15};
     const QStringList oldDirs{"", "d1/", "d1/d2/"};
     for (int i = 0; i < 9; ++i) {
         const QString name = oldDirs.at(i % 3) + QString("file%1.bin").arg(i);
-        program.append({name, noise(1000 + i, 10 + i)});
+        row.program.append({name, noise(1000 + i, 10 + i)});
         if (i < 6) {
-            packet.append({name, noise(2000 + i, 100 + i)});
+            row.packet.append({name, noise(2000 + i, 100 + i)});
         }
     }
     const QStringList newDirs{"", "d1/", "n1/", "n1/n2/", "d1/d2/n3/"};
     for (int i = 0; i < 15; ++i) {
-        packet.append({newDirs.at(i % 5) + QString("new%1.bin").arg(i), noise(500 + i, 200 + i)});
+        row.packet.append(
+            {newDirs.at(i % 5) + QString("new%1.bin").arg(i), noise(500 + i, 200 + i)});
     }
-    ASSERT_GE(packet.size(), 20);
+    return row;
+}
 
+// A folder link in the program directory: the packet reaches some files through both names.
+// A file already backed up or written by this installation is not backed up again, so its
+// second path takes two steps.
+FaultEverywhere folderLink()
+{
+    return {"FolderLink",
+            {{"lib/a.so", "old a"}, {"lib/b.so", "old b"}, {"top.txt", "old top"}},
+            {{"lib2", "lib"}},
+            {{"lib/a.so", "new a"},
+             {"lib2/a.so", "new a"},
+             {"lib2/b.so", "new b"},
+             {"lib/c.so", "new c"},
+             {"lib2/c.so", "new c"},
+             {"lib2/d.so", "new d"},
+             {"top.txt", "new top"}},
+            (3 + 2) + 3 + (1 + 2) + 1 + 3};
+}
+
+class InstallRollback : public ::testing::TestWithParam<FaultEverywhere>
+{};
+
+} // namespace
+
+// A fault at each single file step of the copy in turn must leave the program directory
+// exactly as it was.
+TEST_P(InstallRollback, AFaultAtAnyStepLeavesTheProgramDirectoryAsItWas)
+{
+    const FaultEverywhere &row = GetParam();
     const auto prepare = [&](ProbeApp &probe) {
-        writeTree(probe.app(), program);
-        writeTree(probe.app() + "/Tmp/Packet", packet);
+        writeTree(probe.app(), row.program);
+        for (const auto &link : row.links) {
+            ASSERT_TRUE(QFile::link(link.second, probe.app() + "/" + link.first));
+        }
+        writeTree(probe.app() + "/Tmp/Packet", row.packet);
         writeFile(probe.app() + "/Tmp/m.7z", "archive");
     };
 
-    int steps = 0;
     {
         ProbeApp probe(true);
         prepare(probe);
         const QStringList lines = probe.run({"install"});
         ASSERT_EQ(resultOf(lines), 0) << lines.join('\n').toStdString();
-        for (const QString &line : lines) {
-            if (line.startsWith("steps ")) {
-                steps = line.mid(6).toInt();
-            }
+        EXPECT_TRUE(lines.contains("steps " + QString::number(row.steps)))
+            << lines.join('\n').toStdString();
+        // Every packet file arrived; program files that no packet path reaches are unchanged.
+        QStringList reached;
+        for (const auto &file : row.packet) {
+            const QString path = probe.app() + "/" + file.first;
+            EXPECT_EQ(readFile(path), file.second) << file.first.toStdString();
+            reached << QFileInfo(path).canonicalFilePath();
         }
-        for (const auto &file : program + packet) {
-            const bool replaced = std::any_of(packet.cbegin(), packet.cend(),
-                                              [&](const auto &p) { return p.first == file.first; });
-            if (!replaced || packet.contains(file)) {
-                EXPECT_EQ(readFile(probe.app() + "/" + file.first), file.second)
-                    << file.first.toStdString();
+        for (const auto &file : row.program) {
+            const QString path = probe.app() + "/" + file.first;
+            if (!reached.contains(QFileInfo(path).canonicalFilePath())) {
+                EXPECT_EQ(readFile(path), file.second) << file.first.toStdString();
             }
         }
         EXPECT_FALSE(QFileInfo::exists(probe.app() + "/Tmp"));
     }
-    // Three steps (backup, delete, copy) per replaced file, one per new file.
-    ASSERT_EQ(steps, 6 * 3 + 15);
 
-    for (int k = 1; k <= steps; ++k) {
+    for (int k = 1; k <= row.steps; ++k) {
         ProbeApp probe(true);
         prepare(probe);
         const QMap<QString, QByteArray> before = treeDigest(probe.app(), {"Tmp"});
@@ -439,4 +501,85 @@ TEST(InstallRollback, AFaultAtAnyStepLeavesTheProgramDirectoryAsItWas)
         EXPECT_EQ(treeDigest(probe.app(), {"Tmp"}), before) << "step " << k;
         EXPECT_FALSE(QFileInfo::exists(probe.app() + "/Tmp")) << "step " << k;
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(Install, InstallRollback, ::testing::Values(nestedFolders(), folderLink()),
+                         [](const ::testing::TestParamInfo<FaultEverywhere> &info) {
+                             return std::string(info.param.name);
+                         });
+
+// After a failed installation whose restore failed too, "Tmp/Backup" holds the only copy of a
+// replaced file. Neither a new installation nor a new download may delete it: both stop with a
+// warning naming the folder and leave it as it is.
+TEST(LeftOverBackup, IsKeptByTheNextInstallationAndDownload)
+{
+    ProbeApp probe(true);
+    const QString app = probe.app();
+    const QString backup = app + "/Tmp/Backup";
+    writeTree(app, {{"old.txt", "old"}});
+    writeTree(app + "/Tmp/Packet", {{"old.txt", "new"}, {"new.txt", "n"}});
+    // The last of the four steps fails, whatever the order, after old.txt was backed up.
+    QStringList lines = probe.run({"install", "fail-step", "4", "fail-restore", "old.txt"});
+    ASSERT_EQ(resultOf(lines), UpgradeOpWriteFileFailed) << lines.join('\n').toStdString();
+    ASSERT_FALSE(QFileInfo::exists(app + "/old.txt"));
+    ASSERT_EQ(readFile(backup + "/old.txt"), "old");
+    const QMap<QString, QByteArray> program = treeDigest(app);
+
+    const QString warning
+        = "backup  " + q(backup) + "  holds the files of a failed installation; restore them first";
+    HttpServer server;
+    server.put("p.7z", archiveOf({{"old.txt", "newer"}}).toStdString());
+    struct Job
+    {
+        QStringList args;
+        int result;
+    };
+    for (const Job &job :
+         {Job{{"install"}, UpgradeOpWriteFileFailed},
+          Job{{"download", server.url("/files/p.7z"), "0"}, UpgradeOpEnvCheckFailed}}) {
+        lines = probe.run(job.args);
+        EXPECT_EQ(resultOf(lines), job.result) << lines.join('\n').toStdString();
+        EXPECT_TRUE(messagesOf(lines).contains(warning)) << lines.join('\n').toStdString();
+        EXPECT_EQ(treeDigest(app), program) << job.args.join(' ').toStdString();
+    }
+    EXPECT_EQ(server.fetched("p.7z"), 0);
+    {
+        // An empty download list, which removes the temporary directory after any other result.
+        MessageCapture log;
+        CUpgrade upgrade;
+        upgrade.setTmpDir(app + "/Tmp");
+        EXPECT_EQ(upgrade.downloadUpgradePacket({}), UpgradeOpEnvCheckFailed);
+        EXPECT_TRUE(log.warnings().contains(warning)) << log.texts().join('\n').toStdString();
+    }
+    EXPECT_EQ(treeDigest(app), program);
+    EXPECT_EQ(readFile(backup + "/old.txt"), "old");
+
+    // Once the old file is back, the backup counts for nothing: folders alone do not stop a job.
+    ASSERT_TRUE(QFile::rename(backup + "/old.txt", app + "/old.txt"));
+    lines = probe.run({"install"});
+    EXPECT_EQ(resultOf(lines), UpgradeOpSuccess) << lines.join('\n').toStdString();
+    EXPECT_EQ(readFile(app + "/old.txt"), "new");
+}
+
+// A packet entry whose name the file-name encoding cannot carry is refused where the copy meets
+// it: the installation is rolled back and the temporary directory goes as after any failure.
+TEST(InstallNames, ANameNotInTheFileNameEncodingIsRefusedAndRolledBack)
+{
+    if (nameDecodable(kBadName)) {
+        GTEST_SKIP() << "the file-name encoding carries every name";
+    }
+    ProbeApp probe(true);
+    const QString app = probe.app();
+    writeTree(app, kProgram);
+    writeTree(app + "/Tmp/Packet", {{"old.txt", "new"}, {"lib/new.so", "n"}, {"fresh/f", "f"}});
+    ASSERT_TRUE(writeRawNamed(app + "/Tmp/Packet/lib", kBadName, "bad"));
+    const QMap<QString, QByteArray> before = treeDigest(app, {"Tmp"});
+
+    const QStringList lines = probe.run({"install"});
+    EXPECT_EQ(resultOf(lines), UpgradeOpWriteFileFailed) << lines.join('\n').toStdString();
+    EXPECT_EQ(messagesOf(lines).filter("is not valid in the file-name encoding").size(), 1)
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(treeDigest(app, {"Tmp"}), before);
+    EXPECT_FALSE(rawExists(app + "/lib", kBadName));
+    EXPECT_FALSE(QFileInfo::exists(app + "/Tmp"));
 }
