@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Driver of the browser control's benchmarks; run.sh compares it with the bare engine:
-//   start control|bare <n>: n browsers in this process; milliseconds from the first one's
-//       creation to its first completed document, then the proportional memory (PSS) of this
-//       process and of it with its helper processes, once all n have loaded;
+//   start control|bare <n>: n browsers in this process (the control embedded by the container
+//       helper, or a bare view); milliseconds from the first one's creation to its first
+//       completed document, then the proportional memory (PSS) of this process and of it with
+//       its helper processes, once all n have loaded;
 //   bridge <calls>: window.external calls from page script through the control, and bare
 //       prompt() round trips through an engine page, each timed between consecutive arrivals.
 #include "platform/dhtml.h"
 #include "platform/framework.h"
+#include "platform/olesite.h"
 
 #include <httplib.h>
 #include <unistd.h>
@@ -138,6 +140,72 @@ public:
     }
 };
 
+// The browser control's events, as a host's sink gets them.
+struct Sink : IDispatch
+{
+    bool loaded = false;
+    Clock::time_point at;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override
+    {
+        *ppv = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *n) override
+    {
+        *n = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override
+    {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
+                                     EXCEPINFO *, UINT *) override
+    {
+        if (id == DISPID_DOCUMENTCOMPLETE && !loaded) {
+            loaded = true;
+            at = Clock::now();
+        }
+        return S_OK;
+    }
+};
+
+// One browser control in a host window, embedded by the container helper.
+struct Control
+{
+    platform::AxHost ax;
+    Sink sink;
+    platform::ComPtr<IWebBrowser2> browser;
+    platform::ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+
+    bool start(HWND host, const std::string &url)
+    {
+        if (FAILED(ax.Create("Shell.Explorer.2", host, CRect(0, 0, 372, 151)))
+            || FAILED(ax.QueryControl(IID_IWebBrowser2, browser.putVoid())))
+            return false;
+        platform::ComPtr<IConnectionPointContainer> points;
+        browser->QueryInterface(IID_IConnectionPointContainer, points.putVoid());
+        points->FindConnectionPoint(DIID_DWebBrowserEvents2, point.put());
+        point->Advise(&sink, &cookie);
+        BSTR address = platform::allocBstr(url);
+        browser->Navigate(address, nullptr, nullptr, nullptr, nullptr);
+        SysFreeString(address);
+        return true;
+    }
+    ~Control()
+    {
+        if (point)
+            point->Unadvise(cookie);
+        point.reset();
+        browser.reset();
+        ax.Destroy();
+    }
+};
+
 int start(bool bare, int n)
 {
     Server server;
@@ -146,7 +214,7 @@ int start(bool bare, int n)
     parent.CreateEx(0, nullptr, "bench", WS_OVERLAPPED | WS_VISIBLE, CRect(0, 0, 800, 600),
                     static_cast<CWnd *>(nullptr), 0);
     std::vector<std::unique_ptr<QWebEngineView>> views;
-    std::vector<CPage *> pages;
+    std::vector<std::unique_ptr<Control>> controls;
     int loads = 0;
     Clock::time_point firstLoad;
     const Clock::time_point begin = Clock::now();
@@ -162,28 +230,23 @@ int start(bool bare, int n)
             view->show();
             views.push_back(std::move(view));
         } else {
-            auto *page = new CPage(&parent);
-            page->Create(kDialog, &parent);
-            page->Navigate(url.c_str());
-            page->ShowWindow(SW_SHOW);
-            pages.push_back(page);
+            controls.push_back(std::make_unique<Control>());
+            controls.back()->start(parent.m_hWnd, url);
         }
     }
     const bool ok = waitFor([&] {
         if (bare)
             return loads >= n;
-        return std::all_of(pages.begin(), pages.end(), [](CPage *p) { return p->firstHttp; });
+        return std::all_of(controls.begin(), controls.end(),
+                           [](const auto &c) { return c->sink.loaded; });
     });
     if (!bare)
-        firstLoad = pages.front()->firstAt;
+        firstLoad = controls.front()->sink.at;
     const double ms = std::chrono::duration<double, std::milli>(firstLoad - begin).count();
     std::printf("start_ms=%.1f pss_host_kib=%ld pss_total_kib=%ld ok=%d\n", ms, pssOf(getpid()),
                 pssWithHelpers(), ok ? 1 : 0);
     views.clear();
-    for (CPage *p : pages) {
-        p->DestroyWindow();
-        p->ExternalRelease();
-    }
+    controls.clear();
     parent.DestroyWindow();
     return ok ? 0 : 1;
 }

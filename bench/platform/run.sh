@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the browser control against the bare engine in the same run:
-#   start: fresh processes, the control vs a bare QWebEngineView, from creation to the first
-#          completed document of a small loopback page, with PSS once loaded (1 and 4 browsers);
+#   start: fresh processes, the control (embedded by the container helper) vs a bare
+#          QWebEngineView, from creation to the first completed document of a small loopback
+#          page, with PSS once loaded (1 and 4 browsers);
 #   bridge: 10,000 window.external calls vs 10,000 bare prompt() round trips, median and p99.
 # Usage: bench/platform/run.sh <build dir> [rounds]
 set -euo pipefail

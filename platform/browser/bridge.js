@@ -9,7 +9,7 @@
     var encode = JSON.stringify;
     var decode = JSON.parse;
     var top = window === window.top;
-    var id = Math.random().toString(36).slice(2) + Date.now().toString(36);
+    var id = Math.random().toString(36).slice(2, 12);
     var stopped = false;
     Object.defineProperty(window, '__nvFrameId', { value: id });
 

@@ -50,10 +50,8 @@ const struct Prepare
 QString bridgeToken()
 {
     static const QString token = [] {
-        QString t = QStringLiteral("nv-bridge-");
-        for (int i = 0; i < 4; ++i)
-            t += QString::number(QRandomGenerator::system()->generate(), 16);
-        return t;
+        // 64 random bits: the page cannot guess it, and every call carries it, so it stays short.
+        return QStringLiteral("nv") + QString::number(QRandomGenerator::system()->generate64(), 36);
     }();
     return token;
 }
@@ -331,12 +329,21 @@ Engine::Engine(QWidget *parent, EngineClient *client)
 Engine::~Engine()
 {
     *d->alive = false;
-    // The page goes before the view and both before the profile; pending script callbacks fire
-    // from the page's destructor and find the engine gone.
     if (d->view)
         d->view->setPage(nullptr);
-    delete d->page;
-    delete d->view.data();
+    if (d->pageCallDepth > 0) {
+        // The page is inside a call to us: it goes once that call has returned, and keeps the
+        // profile until then.
+        QObject::connect(d->page, &QObject::destroyed, [profile = d->profile] {});
+        d->page->deleteLater();
+        if (d->view)
+            d->view->deleteLater();
+    } else {
+        // The page goes before the view and both before the profile; pending script callbacks
+        // fire from the page's destructor and find the engine gone.
+        delete d->page;
+        delete d->view.data();
+    }
     d->profile.reset();
 }
 
@@ -450,16 +457,19 @@ ScriptResult Engine::runScript(const QString &frameId, const QString &text)
     const QString frame = frameId.isEmpty() ? d->topFrameId : frameId;
     const bool queued = inPageCall();
     EngineClient *client = d->client;
-    d->page->runJavaScript(wrapper.arg(args), QWebEngineScript::MainWorld,
-                           [wait, alive, client, frame](const QVariant &v) {
-                               wait->done = true;
-                               wait->value = v;
-                               const QVariantList l = v.toList();
-                               if (*alive && l.size() == 3 && l.at(0).toString() == "error")
-                                   client->scriptError(frame, l.at(1).toString(), l.at(2).toInt(),
-                                                       QString());
-                               wait->loop.quit();
-                           });
+    QPointer<QWebEnginePage> page = d->page;
+    d->page->runJavaScript(
+        wrapper.arg(args), QWebEngineScript::MainWorld,
+        [wait, alive, client, frame, page](const QVariant &v) {
+            wait->done = true;
+            wait->value = v;
+            const QVariantList l = v.toList();
+            if (*alive && l.size() == 3 && l.at(0).toString() == "error"
+                && !client->scriptError(frame, l.at(1).toString(), l.at(2).toInt(), QString())
+                && *alive && page)
+                page->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+            wait->loop.quit();
+        });
     // The page is blocked in a call to us: waiting would never end, so the script runs after it.
     if (queued)
         return ScriptResult::Queued;

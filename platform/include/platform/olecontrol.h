@@ -65,20 +65,11 @@ protected:
     void releaseWindowSide();
 
     BEGIN_INTERFACE_PART(OleObject, IOleObject)
-    HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite *) override;
-    HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite **) override;
-    HRESULT STDMETHODCALLTYPE Close(DWORD) override;
-    HRESULT STDMETHODCALLTYPE DoVerb(LONG, LPMSG, IOleClientSite *, LONG, HWND, LPCRECT) override;
-    HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID *) override;
-    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD, DWORD *) override;
+    DECLARE_IOLEOBJECT_METHODS()
     END_INTERFACE_PART(OleObject)
 
     BEGIN_INTERFACE_PART(OleInPlaceObject, IOleInPlaceObject)
-    HRESULT STDMETHODCALLTYPE GetWindow(HWND *) override;
-    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override;
-    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override;
-    HRESULT STDMETHODCALLTYPE UIDeactivate() override;
-    HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT, LPCRECT) override;
+    DECLARE_IOLEINPLACEOBJECT_METHODS()
     END_INTERFACE_PART(OleInPlaceObject)
 
     BEGIN_INTERFACE_PART(ViewObject, IViewObject)

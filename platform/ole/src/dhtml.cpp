@@ -343,25 +343,7 @@ HRESULT CDHtmlDialog::FilterDataObject(IDataObject *, IDataObject **out)
     return S_FALSE;
 }
 
-HRESULT CDHtmlDialog::XEventSink::GetTypeInfoCount(UINT *n)
-{
-    if (!n)
-        return E_POINTER;
-    *n = 0;
-    return S_OK;
-}
-
-HRESULT CDHtmlDialog::XEventSink::GetTypeInfo(UINT, LCID, ITypeInfo **pp)
-{
-    if (pp)
-        *pp = nullptr;
-    return DISP_E_BADINDEX;
-}
-
-HRESULT CDHtmlDialog::XEventSink::GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *)
-{
-    return DISP_E_UNKNOWNNAME;
-}
+IMPLEMENT_NO_TYPE_INFO(CDHtmlDialog, EventSink)
 
 namespace {
 VARIANT *deref(VARIANT &v)

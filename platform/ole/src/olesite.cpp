@@ -280,25 +280,7 @@ HRESULT COleControlSite::XOleInPlaceSite::OnPosRectChange(LPCRECT pos)
     return S_OK;
 }
 
-HRESULT COleControlSite::XAmbientProps::GetTypeInfoCount(UINT *n)
-{
-    if (!n)
-        return E_POINTER;
-    *n = 0;
-    return S_OK;
-}
-
-HRESULT COleControlSite::XAmbientProps::GetTypeInfo(UINT, LCID, ITypeInfo **pp)
-{
-    if (pp)
-        *pp = nullptr;
-    return DISP_E_BADINDEX;
-}
-
-HRESULT COleControlSite::XAmbientProps::GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *)
-{
-    return DISP_E_UNKNOWNNAME;
-}
+IMPLEMENT_NO_TYPE_INFO(COleControlSite, AmbientProps)
 
 HRESULT COleControlSite::XAmbientProps::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS *,
                                                VARIANT *result, EXCEPINFO *, UINT *)

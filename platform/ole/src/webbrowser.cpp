@@ -117,11 +117,7 @@ class HtmlDocument : public FrameObject
 public:
     using FrameObject::FrameObject;
     BEGIN_INTERFACE_PART(Document, IHTMLDocument2)
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                                     EXCEPINFO *, UINT *) override;
+    DECLARE_IDISPATCH_METHODS()
     HRESULT STDMETHODCALLTYPE get_parentWindow(IHTMLWindow2 **p) override;
     HRESULT STDMETHODCALLTYPE get_URL(BSTR *p) override;
     END_INTERFACE_PART(Document)
@@ -134,11 +130,7 @@ class HtmlWindow : public FrameObject
 public:
     using FrameObject::FrameObject;
     BEGIN_INTERFACE_PART(Window, IHTMLWindow2)
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                                     EXCEPINFO *, UINT *) override;
+    DECLARE_IDISPATCH_METHODS()
     HRESULT STDMETHODCALLTYPE execScript(BSTR code, BSTR language, VARIANT *ret) override;
     HRESULT STDMETHODCALLTYPE get_document(IHTMLDocument2 **p) override;
     END_INTERFACE_PART(Window)
@@ -151,20 +143,8 @@ class FrameBrowser : public FrameObject
 public:
     using FrameObject::FrameObject;
     BEGIN_INTERFACE_PART(Browser, IWebBrowser2)
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                                     EXCEPINFO *, UINT *) override;
-    HRESULT STDMETHODCALLTYPE Navigate(BSTR, VARIANT *, VARIANT *, VARIANT *, VARIANT *) override;
-    HRESULT STDMETHODCALLTYPE Stop() override;
-    HRESULT STDMETHODCALLTYPE get_Document(IDispatch **pp) override;
-    HRESULT STDMETHODCALLTYPE get_LocationURL(BSTR *p) override;
-    HRESULT STDMETHODCALLTYPE get_Silent(VARIANT_BOOL *) override;
-    HRESULT STDMETHODCALLTYPE put_Silent(VARIANT_BOOL) override;
-    HRESULT STDMETHODCALLTYPE get_RegisterAsDropTarget(VARIANT_BOOL *) override;
-    HRESULT STDMETHODCALLTYPE put_RegisterAsDropTarget(VARIANT_BOOL) override;
-    HRESULT STDMETHODCALLTYPE get_HWND(HWND *) override;
+    DECLARE_IDISPATCH_METHODS()
+    DECLARE_IWEBBROWSER2_METHODS()
     END_INTERFACE_PART(Browser)
     DECLARE_INTERFACE_MAP()
     QUrl m_url;
@@ -219,37 +199,16 @@ public:
     void rendererGone(int exitCode) override;
 
     BEGIN_INTERFACE_PART(Browser, IWebBrowser2)
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                                     EXCEPINFO *, UINT *) override;
-    HRESULT STDMETHODCALLTYPE Navigate(BSTR, VARIANT *, VARIANT *, VARIANT *, VARIANT *) override;
-    HRESULT STDMETHODCALLTYPE Stop() override;
-    HRESULT STDMETHODCALLTYPE get_Document(IDispatch **pp) override;
-    HRESULT STDMETHODCALLTYPE get_LocationURL(BSTR *p) override;
-    HRESULT STDMETHODCALLTYPE get_Silent(VARIANT_BOOL *) override;
-    HRESULT STDMETHODCALLTYPE put_Silent(VARIANT_BOOL) override;
-    HRESULT STDMETHODCALLTYPE get_RegisterAsDropTarget(VARIANT_BOOL *) override;
-    HRESULT STDMETHODCALLTYPE put_RegisterAsDropTarget(VARIANT_BOOL) override;
-    HRESULT STDMETHODCALLTYPE get_HWND(HWND *) override;
+    DECLARE_IDISPATCH_METHODS()
+    DECLARE_IWEBBROWSER2_METHODS()
     END_INTERFACE_PART(Browser)
 
     BEGIN_INTERFACE_PART(OleObject, IOleObject)
-    HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite *) override;
-    HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite **) override;
-    HRESULT STDMETHODCALLTYPE Close(DWORD) override;
-    HRESULT STDMETHODCALLTYPE DoVerb(LONG, LPMSG, IOleClientSite *, LONG, HWND, LPCRECT) override;
-    HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID *) override;
-    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD, DWORD *) override;
+    DECLARE_IOLEOBJECT_METHODS()
     END_INTERFACE_PART(OleObject)
 
     BEGIN_INTERFACE_PART(InPlaceObject, IOleInPlaceObject)
-    HRESULT STDMETHODCALLTYPE GetWindow(HWND *) override;
-    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override;
-    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override;
-    HRESULT STDMETHODCALLTYPE UIDeactivate() override;
-    HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT, LPCRECT) override;
+    DECLARE_IOLEINPLACEOBJECT_METHODS()
     END_INTERFACE_PART(InPlaceObject)
 
     BEGIN_INTERFACE_PART(ConnectionPoints, IConnectionPointContainer)
@@ -303,34 +262,10 @@ END_INTERFACE_MAP()
 IMPLEMENT_NESTED_IUNKNOWN(FrameBrowser, Browser)
 
 // The late-bound face of these objects is not offered: hosts use their interfaces.
-#define NO_LATE_BINDING(theClass, localClass)                                                      \
-    HRESULT theClass::X##localClass::GetTypeInfoCount(UINT *n)                                     \
-    {                                                                                              \
-        if (!n)                                                                                    \
-            return E_POINTER;                                                                      \
-        *n = 0;                                                                                    \
-        return S_OK;                                                                               \
-    }                                                                                              \
-    HRESULT theClass::X##localClass::GetTypeInfo(UINT, LCID, ITypeInfo **pp)                       \
-    {                                                                                              \
-        if (pp)                                                                                    \
-            *pp = nullptr;                                                                         \
-        return DISP_E_BADINDEX;                                                                    \
-    }                                                                                              \
-    HRESULT theClass::X##localClass::GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *)       \
-    {                                                                                              \
-        return DISP_E_UNKNOWNNAME;                                                                 \
-    }                                                                                              \
-    HRESULT theClass::X##localClass::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,   \
-                                            EXCEPINFO *, UINT *)                                   \
-    {                                                                                              \
-        return DISP_E_MEMBERNOTFOUND;                                                              \
-    }
-
-NO_LATE_BINDING(HtmlDocument, Document)
-NO_LATE_BINDING(HtmlWindow, Window)
-NO_LATE_BINDING(FrameBrowser, Browser)
-NO_LATE_BINDING(WebBrowser, Browser)
+IMPLEMENT_NO_LATE_BINDING(HtmlDocument, Document)
+IMPLEMENT_NO_LATE_BINDING(HtmlWindow, Window)
+IMPLEMENT_NO_LATE_BINDING(FrameBrowser, Browser)
+IMPLEMENT_NO_LATE_BINDING(WebBrowser, Browser)
 
 HRESULT HtmlDocument::XDocument::get_parentWindow(IHTMLWindow2 **p)
 {

@@ -362,7 +362,12 @@ CDialog::CDialog(UINT idTemplate, CWnd *parent, platform::ModuleState *module)
     platform::rememberModule(module);
 }
 
-CDialog::~CDialog() = default;
+CDialog::~CDialog()
+{
+    // The window goes while the object is still a dialog, so its last messages find one.
+    if (m_hWnd)
+        ::DestroyWindow(m_hWnd);
+}
 
 const void *CDialog::templateBytes(UINT id)
 {

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QResizeEvent>
@@ -46,6 +47,7 @@ struct Window
     std::string text;
     std::map<UINT_PTR, std::pair<int, TIMERPROC>> timers; // window timer id -> Qt timer, callback
     QSize reportedSize{-1, -1};
+    bool isButton = false;
     bool destroying = false;
     bool modalDone = false;
     INT_PTR modalResult = 0;
@@ -152,6 +154,19 @@ protected:
         case QEvent::Move:
             SendMessageA(m_handle, WM_MOVE, 0, MAKELPARAM(x(), y()));
             return true;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease: {
+            auto *m = static_cast<QMouseEvent *>(e);
+            const bool press = e->type() == QEvent::MouseButtonPress;
+            UINT msg = 0;
+            if (m->button() == Qt::LeftButton)
+                msg = press ? WM_LBUTTONDOWN : WM_LBUTTONUP;
+            else if (m->button() == Qt::RightButton && !press)
+                msg = WM_RBUTTONUP;
+            if (msg)
+                SendMessageA(m_handle, msg, 0, MAKELPARAM(m->pos().x(), m->pos().y()));
+            return true;
+        }
         case QEvent::Close:
             SendMessageA(m_handle, WM_CLOSE, 0, 0);
             e->ignore();
@@ -306,20 +321,58 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE)
     return classes().erase(lowered(className)) ? TRUE : FALSE;
 }
 
+namespace {
+
+LRESULT STDMETHODCALLTYPE predefinedProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    Window *w = lookup(hwnd);
+    if (!w || !w->widget)
+        return 0;
+    const bool button = w->isButton;
+    switch (msg) {
+    case WM_PAINT: {
+        auto *dc = reinterpret_cast<DeviceContext *>(w->paintDc);
+        if (!dc || !dc->painter)
+            return 0;
+        const QRect r = w->widget->rect();
+        if (button) {
+            dc->painter->fillRect(r, w->widget->palette().button());
+            dc->painter->drawRect(r.adjusted(0, 0, -1, -1));
+        }
+        dc->painter->drawText(
+            r, (button ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop) | Qt::TextWordWrap,
+            QString::fromUtf8(w->text.c_str()));
+        return 0;
+    }
+    case WM_LBUTTONUP:
+        if (button && w->parent)
+            SendMessageA(w->parent, WM_COMMAND, MAKEWPARAM(WORD(w->id), BN_CLICKED),
+                         reinterpret_cast<LPARAM>(hwnd));
+        return 0;
+    default:
+        return DefWindowProcA(hwnd, msg, wp, lp);
+    }
+}
+
+} // namespace
+
 HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menuOrId, HINSTANCE instance,
                      LPVOID param)
 {
     auto it = classes().find(lowered(className));
-    // The predefined control classes are plain windows here.
-    static const char *const predefined[] = {"button", "static", "edit", "listbox", "combobox"};
+    // The predefined control classes: labels and buttons show their text, a button click
+    // reaches the parent as WM_COMMAND; the others are plain windows here.
+    static const char *const plain[] = {"edit", "listbox", "combobox"};
+    const std::string cls = lowered(className);
     WNDPROC proc = nullptr;
     HBRUSH background = nullptr;
     if (it != classes().end()) {
         proc = it->second.proc;
         background = it->second.background;
-    } else if (std::find(std::begin(predefined), std::end(predefined), lowered(className))
-               != std::end(predefined)) {
+    } else if (cls == "button" || cls == "static") {
+        proc = predefinedProc;
+    } else if (std::find(std::begin(plain), std::end(plain), cls) != std::end(plain)) {
         proc = DefWindowProcA;
     } else {
         return nullptr;
@@ -327,7 +380,10 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     Window *w = createWindow(exStyle, proc, background, className, windowName, style, x, y, width,
                              height, parent, reinterpret_cast<LONG_PTR>(menuOrId), instance, param,
                              nullptr, 8, false);
-    return w ? w->handle : nullptr;
+    if (!w)
+        return nullptr;
+    w->isButton = cls == "button";
+    return w->handle;
 }
 
 BOOL DestroyWindow(HWND hwnd)

@@ -95,6 +95,7 @@ protected:
     }
     void TearDown() override
     {
+        client.duringCall = nullptr;
         engine.reset();
         host.reset();
     }
@@ -156,6 +157,18 @@ TEST_F(EngineTest, AHostCallbackThatRunsScriptDuringAPageCallDoesNotWait)
               ScriptResult::Ran);
     EXPECT_EQ(engine->runScript({}, "window.external.Report(ran.join())"), ScriptResult::Ran);
     EXPECT_EQ(client.reports, QStringList({"outer,inner"}));
+}
+
+TEST_F(EngineTest, AnEngineDeletedFromInsideAPageCallGoesSafely)
+{
+    server.add("/page.html", "<p>p</p>");
+    load("/page.html");
+    client.duringCall = [&] {
+        engine.reset();
+    };
+    EXPECT_EQ(engine->runScript({}, "window.external.Twice(2)"), ScriptResult::Gone);
+    EXPECT_EQ(engine, nullptr);
+    QTest::qWait(50); // the page goes on the loop, after the call
 }
 
 TEST_F(EngineTest, ScriptsRunInTheChosenFrameAndErrorsReachTheClient)

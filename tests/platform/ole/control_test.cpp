@@ -5,8 +5,11 @@
 #include "platform/framework.h"
 #include "platform/olesite.h"
 #include "platform/propexchange.h"
+#include "platform/qtwindow.h"
 
 #include <QApplication>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -228,6 +231,33 @@ TEST_F(ControlTest, ThePropertiesVerbShowsEachPropertyPageModally)
     EXPECT_EQ(object->DoVerb(OLEIVERB_PROPERTIES, nullptr, nullptr, 0, host, nullptr), S_OK);
     EXPECT_EQ(g_pagesShown, 1);
     EXPECT_EQ(object->DoVerb(-99, nullptr, nullptr, 0, host, nullptr), OLEOBJ_E_INVALIDVERB);
+}
+
+// An about box: shown modally, closed by a click on its OK button.
+class CAboutDlg : public CDialog
+{
+public:
+    CAboutDlg()
+        : CDialog(100)
+    {}
+    bool labelShown = false;
+    BOOL OnInitDialog() override
+    {
+        QTimer::singleShot(0, [this] {
+            const HWND ok = GetDlgItem(IDOK);
+            labelShown = IsWindowVisible() && ::IsWindowVisible(GetDlgItem(IDOK));
+            QTest::mouseClick(platform::win::widgetOf(ok), Qt::LeftButton);
+        });
+        return CDialog::OnInitDialog();
+    }
+};
+
+TEST(AboutBox, AModalDialogFromTheModuleEndsWithItsOkButton)
+{
+    CAboutDlg about;
+    EXPECT_EQ(about.DoModal(), IDOK);
+    EXPECT_TRUE(about.labelShown) << "the dialog was up while the owner waited";
+    EXPECT_EQ(about.m_hWnd, nullptr);
 }
 
 } // namespace

@@ -32,6 +32,17 @@ std::string narrow(const VARIANT *v)
     return v && v->vt == VT_BSTR ? platform::fromUtf16(platform::bstrText(v->bstrVal)) : "";
 }
 
+HRESULT execScript(IHTMLWindow2 *window, const std::string &script)
+{
+    BSTR code = platform::allocBstr(script);
+    BSTR lang = platform::allocBstr("JAVASCRIPT");
+    VARIANT r;
+    const HRESULT hr = window->execScript(code, lang, &r);
+    SysFreeString(code);
+    SysFreeString(lang);
+    return hr;
+}
+
 // What page script reaches as window.external.
 class CExternal : public CCmdTarget
 {
@@ -43,18 +54,7 @@ public:
     LONG Foo(const char *text) { return LONG(std::string(text).size()) * 10; }
     void Report(const char *text) { reports.emplace_back(text); }
     // Runs more script while the page waits for this call.
-    LONG Queue(const char *script)
-    {
-        if (!window)
-            return -1;
-        BSTR code = platform::allocBstr(script);
-        BSTR lang = platform::allocBstr("JAVASCRIPT");
-        VARIANT r;
-        const HRESULT hr = window->execScript(code, lang, &r);
-        SysFreeString(code);
-        SysFreeString(lang);
-        return hr;
-    }
+    LONG Queue(const char *script) { return window ? execScript(window, script) : -1; }
 };
 
 BEGIN_DISPATCH_MAP(CExternal, CCmdTarget)
@@ -302,16 +302,6 @@ protected:
             doc->get_parentWindow(window.put());
         return window;
     }
-    HRESULT run(IHTMLWindow2 *window, const char *script)
-    {
-        BSTR code = platform::allocBstr(script);
-        BSTR lang = platform::allocBstr("JAVASCRIPT");
-        VARIANT r;
-        const HRESULT hr = window->execScript(code, lang, &r);
-        SysFreeString(code);
-        SysFreeString(lang);
-        return hr;
-    }
 
     TestPages::PageServer server;
     CWnd parent;
@@ -368,16 +358,18 @@ TEST_F(DHtmlTest, ExecScriptRunsInThePageAndAScriptErrorGoesToExecFortyAndIsSwal
     open("/page.html");
     ComPtr<IHTMLWindow2> window = topWindow();
     ASSERT_TRUE(window);
-    EXPECT_EQ(run(window.get(), "ran.push(1); window.external.Report('first')"), S_OK);
+    EXPECT_EQ(execScript(window.get(), "ran.push(1); window.external.Report('first')"), S_OK);
     EXPECT_EQ(external.reports, (std::vector<std::string>{"first"})) << "ran before returning";
-    EXPECT_TRUE(FAILED(run(window.get(), "this is ( not script")));
+    EXPECT_TRUE(FAILED(execScript(window.get(), "this is ( not script")));
     EXPECT_EQ(dlg->scriptErrors, 1);
     EXPECT_TRUE(dlg->scriptErrorHadWindow);
-    EXPECT_EQ(run(window.get(), "ran.push(2); window.external.Report('then ' + ran.join())"), S_OK);
+    EXPECT_EQ(execScript(window.get(), "ran.push(2); window.external.Report('then ' + ran.join())"),
+              S_OK);
     EXPECT_EQ(external.reports.back(), "then 1,2");
     // The page's own uncaught errors go the same way, and its scripts go on.
-    EXPECT_EQ(run(window.get(), "setTimeout(function () { nothingHere(); }, 0);"
-                                "setTimeout(function () { window.external.Report('on'); }, 10);"),
+    EXPECT_EQ(execScript(window.get(),
+                         "setTimeout(function () { nothingHere(); }, 0);"
+                         "setTimeout(function () { window.external.Report('on'); }, 10);"),
               S_OK);
     ASSERT_TRUE(waitFor([&] { return external.reports.back() == "on"; }));
     EXPECT_EQ(dlg->scriptErrors, 2);
@@ -405,9 +397,9 @@ TEST_F(DHtmlTest, AHostCallbackThatRunsMoreScriptDoesNotDeadlock)
     ComPtr<IHTMLWindow2> window = topWindow();
     external.window = window.get();
     window->AddRef();
-    EXPECT_EQ(run(window.get(),
-                  "var hr = window.external.Queue(\"window.external.Report('queued')\");"
-                  "window.external.Report('returned ' + hr);"),
+    EXPECT_EQ(execScript(window.get(),
+                         "var hr = window.external.Queue(\"window.external.Report('queued')\");"
+                         "window.external.Report('returned ' + hr);"),
               S_OK);
     ASSERT_TRUE(waitFor([&] { return external.reports.size() == 2; }, 5000));
     EXPECT_EQ(external.reports, (std::vector<std::string>{"returned 0", "queued"}));

@@ -62,11 +62,7 @@ protected:
 
     // The sink the browser fires its events at.
     BEGIN_INTERFACE_PART(EventSink, IDispatch)
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                                     EXCEPINFO *, UINT *) override;
+    DECLARE_IDISPATCH_METHODS()
     END_INTERFACE_PART(EventSink)
     DWORD m_sinkCookie = 0;
     void releaseBrowser();

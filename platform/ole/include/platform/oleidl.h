@@ -106,6 +106,14 @@ protected:
     ~IOleInPlaceSite() = default;
 };
 
+#define DECLARE_IOLEOBJECT_METHODS()                                                               \
+    HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite *) override;                            \
+    HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite **) override;                           \
+    HRESULT STDMETHODCALLTYPE Close(DWORD) override;                                               \
+    HRESULT STDMETHODCALLTYPE DoVerb(LONG, LPMSG, IOleClientSite *, LONG, HWND, LPCRECT) override; \
+    HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID *) override;                                    \
+    HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD, DWORD *) override;
+
 struct IOleObject : IUnknown
 {
     virtual HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite *pClientSite) = 0;
@@ -120,6 +128,13 @@ struct IOleObject : IUnknown
 protected:
     ~IOleObject() = default;
 };
+
+#define DECLARE_IOLEINPLACEOBJECT_METHODS()                                                        \
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND *) override;                                          \
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override;                                 \
+    HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override;                                        \
+    HRESULT STDMETHODCALLTYPE UIDeactivate() override;                                             \
+    HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT, LPCRECT) override;
 
 struct IOleInPlaceObject : IOleWindow
 {
@@ -302,6 +317,18 @@ struct IHTMLWindow2 : IDispatch
 protected:
     ~IHTMLWindow2() = default;
 };
+
+// The browser's methods, for the classes that implement them.
+#define DECLARE_IWEBBROWSER2_METHODS()                                                             \
+    HRESULT STDMETHODCALLTYPE Navigate(BSTR, VARIANT *, VARIANT *, VARIANT *, VARIANT *) override; \
+    HRESULT STDMETHODCALLTYPE Stop() override;                                                     \
+    HRESULT STDMETHODCALLTYPE get_Document(IDispatch **) override;                                 \
+    HRESULT STDMETHODCALLTYPE get_LocationURL(BSTR *) override;                                    \
+    HRESULT STDMETHODCALLTYPE get_Silent(VARIANT_BOOL *) override;                                 \
+    HRESULT STDMETHODCALLTYPE put_Silent(VARIANT_BOOL) override;                                   \
+    HRESULT STDMETHODCALLTYPE get_RegisterAsDropTarget(VARIANT_BOOL *) override;                   \
+    HRESULT STDMETHODCALLTYPE put_RegisterAsDropTarget(VARIANT_BOOL) override;                     \
+    HRESULT STDMETHODCALLTYPE get_HWND(HWND *) override;
 
 struct IWebBrowser2 : IDispatch
 {

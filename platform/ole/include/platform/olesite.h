@@ -72,11 +72,7 @@ public:
 
     // Ambient properties: the control asks with a property get on the site's IDispatch.
     BEGIN_INTERFACE_PART(AmbientProps, IDispatch)
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                                     EXCEPINFO *, UINT *) override;
+    DECLARE_IDISPATCH_METHODS()
     END_INTERFACE_PART(AmbientProps)
 
     DECLARE_INTERFACE_MAP()

@@ -104,6 +104,42 @@ public:                                                                         
         return pThis->ExternalRelease();                                                           \
     }
 
+// The four IDispatch methods inside a nested implementation, and their bodies for objects that
+// offer no late binding of their own (callers use the interface's methods directly).
+#define DECLARE_IDISPATCH_METHODS()                                                                \
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *) override;                                   \
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override;                      \
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override;    \
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,          \
+                                     EXCEPINFO *, UINT *) override;
+
+#define IMPLEMENT_NO_TYPE_INFO(theClass, localClass)                                               \
+    HRESULT theClass::X##localClass::GetTypeInfoCount(UINT *n)                                     \
+    {                                                                                              \
+        if (!n)                                                                                    \
+            return E_POINTER;                                                                      \
+        *n = 0;                                                                                    \
+        return S_OK;                                                                               \
+    }                                                                                              \
+    HRESULT theClass::X##localClass::GetTypeInfo(UINT, LCID, ITypeInfo **pp)                       \
+    {                                                                                              \
+        if (pp)                                                                                    \
+            *pp = nullptr;                                                                         \
+        return DISP_E_BADINDEX;                                                                    \
+    }                                                                                              \
+    HRESULT theClass::X##localClass::GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *)       \
+    {                                                                                              \
+        return DISP_E_UNKNOWNNAME;                                                                 \
+    }
+
+#define IMPLEMENT_NO_LATE_BINDING(theClass, localClass)                                            \
+    IMPLEMENT_NO_TYPE_INFO(theClass, localClass)                                                   \
+    HRESULT theClass::X##localClass::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,   \
+                                            EXCEPINFO *, UINT *)                                   \
+    {                                                                                              \
+        return DISP_E_MEMBERNOTFOUND;                                                              \
+    }
+
 // ---- Geometry and drawing
 class CRect : public RECT
 {

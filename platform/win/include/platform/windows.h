@@ -32,6 +32,9 @@
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_TIMER 0x0113
+#define WM_LBUTTONDOWN 0x0201
+#define WM_LBUTTONUP 0x0202
+#define WM_RBUTTONUP 0x0205
 #define WM_USER 0x0400
 
 #define WS_OVERLAPPED 0x00000000L
@@ -69,6 +72,8 @@
 #define GWLP_ID (-12)
 #define GWLP_USERDATA (-21)
 #define DWLP_MSGRESULT 0
+
+#define BN_CLICKED 0
 
 #define IDOK 1
 #define IDCANCEL 2
