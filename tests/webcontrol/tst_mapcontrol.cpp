@@ -6,6 +6,7 @@
 #include "platform/dhtml.h"
 #include "platform/framework.h"
 #include "platform/olesite.h"
+#include "platform/propexchange.h"
 #include "platform/qtwindow.h"
 #include "rawserver.h"
 #include "registryfixture.h"
@@ -17,6 +18,7 @@
 #include <QWebEngineView>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -227,6 +229,7 @@ std::vector<Note> ranNotes(std::initializer_list<int> ns)
 TEST_F(MapControl, ThePageHostFillsTheControlAndShowsOnlyOnInit)
 {
     const HWND control = ax.ControlWindow();
+    EXPECT_TRUE(ax.Site()->m_uiActive) << "active in place with its user interface at once";
     const HWND page = pageHostOf(control);
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(GetParent(page), control);
@@ -251,6 +254,82 @@ TEST_F(MapControl, ThePageHostFillsTheControlAndShowsOnlyOnInit)
     EXPECT_EQ(r.top, 0);
     EXPECT_EQ(r.right, 400);
     EXPECT_EQ(r.bottom, 300);
+}
+
+// A host's property bag.
+class Bag : public IPropertyBag
+{
+public:
+    std::map<std::u16string, LONG> values;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override
+    {
+        *ppv = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT *v, void *) override
+    {
+        auto it = values.find(name);
+        if (it == values.end())
+            return E_INVALIDARG;
+        v->vt = VT_I4;
+        v->lVal = it->second;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT *v) override
+    {
+        if (v->vt != VT_I4)
+            return E_INVALIDARG;
+        values[name] = v->lVal;
+        return S_OK;
+    }
+};
+
+TEST_F(MapControl, ItDrawsItsColourAndKeepsOnlyItsVersionStamp)
+{
+    ComPtr<IViewObject> view;
+    ASSERT_EQ(ax.QueryControl(IID_IViewObject, view.putVoid()), S_OK);
+    const HDC dc = CreateCompatibleDC(nullptr);
+    const HBITMAP bitmap = CreateCompatibleBitmap(dc, 40, 30);
+    SelectObject(dc, bitmap);
+    const RECT bounds{5, 5, 25, 15};
+    ASSERT_EQ(view->Draw(DVASPECT_CONTENT, dc, &bounds), S_OK);
+    EXPECT_EQ(GetPixel(dc, 5, 5), COLORREF(0x00E1D2CF));
+    EXPECT_EQ(GetPixel(dc, 24, 14), COLORREF(0x00E1D2CF));
+    EXPECT_EQ(GetPixel(dc, 25, 15), RGB(0, 0, 0)) << "nothing outside the bounds";
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+
+    ComPtr<IPersistPropertyBag> persist;
+    ASSERT_EQ(ax.QueryControl(IID_IPersistPropertyBag, persist.putVoid()), S_OK);
+    Bag saved;
+    ASSERT_EQ(persist->Save(&saved, TRUE, TRUE), S_OK);
+    EXPECT_EQ(saved.values, (std::map<std::u16string, LONG>{{u"_Version", 0x00010000}}));
+}
+
+TEST_F(MapControl, ThePageMayDownloadImagesButNoVideoOrSoundAndNothingFromACache)
+{
+    server.add("/dot.png", TestPages::pngImage(), "image/png");
+    server.add("/clip.webm", std::string(64, 'x'), "video/webm");
+    server.add("/tune.ogg", std::string(64, 'x'), "audio/ogg");
+    server.add("/media.html", "<img src='/dot.png'><video src='/clip.webm' autoplay></video>"
+                              "<audio src='/tune.ogg' autoplay></audio>");
+    open("/media.html");
+    EXPECT_TRUE(server.requested("/dot.png"));
+    EXPECT_EQ(server.cacheControl("/media.html"), "no-cache");
+    EXPECT_FALSE(server.requested("/clip.webm"));
+    EXPECT_FALSE(server.requested("/tune.ogg"));
+}
+
+TEST_F(MapControl, AlertReturnsAndThePageGoesOn)
+{
+    server.add("/alert.html", "<script>var r = window.external.Alert('look');"
+                              "window.external.alert('again');"
+                              "window.external.MainCall('after', String(r));</script>");
+    open("/alert.html");
+    ASSERT_TRUE(waitFor([&] { return rec.heard("after"); }));
+    EXPECT_EQ(rec.calls(), (std::vector<Note>{{"after", "undefined", 0}}));
 }
 
 struct ReadyCase
@@ -770,7 +849,10 @@ TEST_F(MapControl, AnEarlyListenerEndsUpWithAPageHostInTheControlsOwnWindow)
         S_OK);
     Recorder early;
     EXPECT_EQ(invoke(second.get(), kAddLinster, {ui8(tessel::listenerAddress(&early))}), 0);
-    EXPECT_EQ(pageHostOf(ax.ControlWindow()), pageHostOf(ax.ControlWindow()));
+    // Before its window nothing loads.
+    server.add("/early.html", "<p>early</p>");
+    EXPECT_EQ(invoke(second.get(), kInit, {text(url("/early.html")), i4(0), text(""), text("")}),
+              0);
 
     const HWND secondHost = hostWindow(320, 200);
     EarlySite site(secondHost, RECT{0, 0, 320, 200});
@@ -787,6 +869,9 @@ TEST_F(MapControl, AnEarlyListenerEndsUpWithAPageHostInTheControlsOwnWindow)
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(GetParent(page), secondControl);
     EXPECT_NE(GetDlgItem(page, CDHtmlDialog::kBrowserId), nullptr) << "a working browser";
+    settle(300);
+    EXPECT_FALSE(server.requested("/early.html"));
+    EXPECT_TRUE(early.notes.empty());
 
     const std::size_t firstHeard = rec.notes.size();
     server.add("/second.html", "<script>window.external.MainCall('initComplete', 'b');</script>");
