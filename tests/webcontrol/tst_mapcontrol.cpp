@@ -322,6 +322,17 @@ TEST_F(MapControl, ThePageMayDownloadImagesButNoVideoOrSoundAndNothingFromACache
     EXPECT_FALSE(server.requested("/tune.ogg"));
 }
 
+// Scripts and page calls travel as narrow text in the process's code page: what it cannot hold
+// arrives as '?', the rest intact (run under UTF-8 and under code page 936).
+TEST_F(MapControl, TextTravelsInTheProcessCodePage)
+{
+    server.add("/ready.html", "<script>window.external.MainCall('initComplete', '');</script>");
+    EXPECT_EQ(init(url("/ready.html")), 0);
+    EXPECT_EQ(call("window.external.MainCall('text', '\u5730\u56fe ' + '地图 ✓')"), 0);
+    ASSERT_TRUE(waitFor([&] { return rec.heard("text"); }));
+    EXPECT_EQ(rec.calls().back().data, platform::fromUtf16(u"地图 地图 ✓", CP_ACP));
+}
+
 TEST_F(MapControl, AlertReturnsAndThePageGoesOn)
 {
     server.add("/alert.html", "<script>var r = window.external.Alert('look');"
