@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QWebEngineView>
 
 #include <functional>
@@ -331,6 +332,46 @@ TEST_F(MapControl, TextTravelsInTheProcessCodePage)
     EXPECT_EQ(call("window.external.MainCall('text', '\u5730\u56fe ' + '地图 ✓')"), 0);
     ASSERT_TRUE(waitFor([&] { return rec.heard("text"); }));
     EXPECT_EQ(rec.calls().back().data, platform::fromUtf16(u"地图 地图 ✓", CP_ACP));
+}
+
+TEST_F(MapControl, AboutBoxIsModalAndEndsWithItsOkButton)
+{
+    const QString caption = QString::fromUtf8("关于 TesselDll Control");
+    bool clicked = false;
+    auto visibleAbout = [&]() -> QWidget * {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->windowTitle() == caption)
+                return w;
+        return nullptr;
+    };
+    // A person clicks the OK button, the item on the right of the box.
+    QTimer::singleShot(300, [&] {
+        QWidget *about = visibleAbout();
+        if (!about)
+            return;
+        QWidget *ok = nullptr;
+        for (QWidget *item : about->findChildren<QWidget *>())
+            if (!ok || item->geometry().x() > ok->geometry().x())
+                ok = item;
+        if (ok) {
+            clicked = true;
+            QTest::mouseClick(ok, Qt::LeftButton, {}, ok->rect().center());
+        }
+    });
+    // Should the box not be found, it is closed all the same so that the test ends.
+    QTimer::singleShot(10000, [&] {
+        if (QWidget *about = visibleAbout())
+            about->close();
+    });
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(ctrl->Invoke(DISPID_ABOUTBOX, IID_NULL, 0x0409, DISPATCH_METHOD, &none, &result,
+                           nullptr, nullptr),
+              S_OK);
+    EXPECT_TRUE(clicked) << "the box was up while the call waited";
+    EXPECT_EQ(result.vt, VT_EMPTY);
+    EXPECT_EQ(visibleAbout(), nullptr);
 }
 
 TEST_F(MapControl, AlertReturnsAndThePageGoesOn)
