@@ -12,7 +12,7 @@
 #include "platform/creation.h"
 #include "platform/olesite.h"
 #include "platform/registry.h"
-#include "tessel/PageListener.h"
+#include "tessel/TesselDllHost.h"
 
 #include <dlfcn.h>
 #include <httplib.h>
@@ -37,8 +37,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using platform::ComPtr;
 
-const char kProgId[] = "TESSELDLL.TesselDllCtrl.1";
-enum : DISPID { kCallJavaScritp = 1, kInit = 2, kAddLinster = 3 };
+using tessel::kProgId;
 
 template <typename F>
 bool waitFor(F done, int ms = 120000)
@@ -137,46 +136,6 @@ bool ensureRegistered()
     return SUCCEEDED(hr);
 }
 
-HRESULT invoke(IDispatch *disp, DISPID id, std::vector<VARIANT> args)
-{
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPPARAMS dp{reversed.data(), nullptr, UINT(reversed.size()), 0};
-    VARIANT result;
-    VariantInit(&result);
-    const HRESULT hr
-        = disp->Invoke(id, IID_NULL, 0x0409, DISPATCH_METHOD, &dp, &result, nullptr, nullptr);
-    for (VARIANT &v : reversed)
-        VariantClear(&v);
-    return hr;
-}
-
-VARIANT bstr(const std::string &s)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = platform::allocBstr(s, CP_UTF8);
-    return v;
-}
-
-VARIANT i4(LONG n)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
-}
-
-VARIANT ui8(std::uint64_t n)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_UI8;
-    v.ullVal = n;
-    return v;
-}
-
 int achievedTicks = 0;
 void STDMETHODCALLTYPE countTick(HWND, UINT, UINT_PTR, DWORD)
 {
@@ -210,6 +169,7 @@ struct Host
     HWND window = nullptr;
     platform::AxHost ax;
     ComPtr<IDispatch> disp;
+    tessel::CTesselDllHost tessel;
 
     Host()
     {
@@ -225,6 +185,7 @@ struct Host
     }
     ~Host()
     {
+        tessel.attach(nullptr);
         disp = {};
         ax.Destroy();
         DestroyWindow(window);
@@ -245,10 +206,11 @@ int scripts(int n)
     if (FAILED(host.ax.Create(kProgId, host.window, CRect(0, 0, 800, 600)))
         || FAILED(host.ax.QueryControl(IID_IDispatch, host.disp.putVoid())))
         return 1;
-    invoke(host.disp.get(), kAddLinster, {ui8(tessel::listenerAddress(&listener))});
+    host.tessel.attach(host.disp.get());
+    host.tessel.AddLinster(&listener);
 
     // One at a time in a ready page.
-    invoke(host.disp.get(), kInit, {bstr(server.url("/ready.html")), i4(0), bstr(""), bstr("")});
+    host.tessel.init(server.url("/ready.html"));
     if (!waitFor([&] { return listener.heard("initComplete") && listener.heard("LoadComplete"); }))
         return 1;
     std::vector<double> us;
@@ -256,8 +218,7 @@ int scripts(int n)
     for (int i = 0; i < n; ++i) {
         const int before = listener.ran;
         const Clock::time_point t0 = Clock::now();
-        invoke(host.disp.get(), kCallJavaScritp,
-               {bstr("window.external.MainCall('ran', '" + std::to_string(i) + "')")});
+        host.tessel.CallJavaScritp("window.external.MainCall('ran', '" + std::to_string(i) + "')");
         if (!waitFor([&] { return listener.ran > before; }, 10000))
             return 1;
         us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
@@ -266,11 +227,10 @@ int scripts(int n)
     // Queued before the page is ready, drained one per tick after "initComplete".
     listener.first.clear();
     listener.ran = 0;
-    invoke(host.disp.get(), kInit, {bstr(server.url("/later.html")), i4(0), bstr(""), bstr("")});
+    host.tessel.init(server.url("/later.html"));
     for (int i = 0; i + 1 < n; ++i)
-        invoke(host.disp.get(), kCallJavaScritp, {bstr("window.c = (window.c || 0) + 1")});
-    invoke(host.disp.get(), kCallJavaScritp,
-           {bstr("window.external.MainCall('ran', String(window.c + 1))")});
+        host.tessel.CallJavaScritp("window.c = (window.c || 0) + 1");
+    host.tessel.CallJavaScritp("window.external.MainCall('ran', String(window.c + 1))");
     // The period a second 1 ms window timer on this thread achieves during the drain.
     achievedTicks = 0;
     SetTimer(host.window, 7, 1, countTick);
@@ -362,8 +322,9 @@ int start(bool bare)
         if (FAILED(host.ax.Create(kProgId, host.window, CRect(0, 0, 800, 600)))
             || FAILED(host.ax.QueryControl(IID_IDispatch, host.disp.putVoid())))
             return 1;
-        invoke(host.disp.get(), kAddLinster, {ui8(tessel::listenerAddress(&listener))});
-        invoke(host.disp.get(), kInit, {bstr(url), i4(0), bstr(""), bstr("")});
+        host.tessel.attach(host.disp.get());
+        host.tessel.AddLinster(&listener);
+        host.tessel.init(url);
     }
     const bool ok = waitFor([&] { return bare ? sink.done : listener.heard("LoadComplete"); });
     const Clock::time_point end = bare ? sink.completed : listener.first["LoadComplete"];
@@ -374,8 +335,7 @@ int start(bool bare)
                 ok ? 1 : 0);
     if (point)
         point->Unadvise(cookie);
-    if (host.disp)
-        invoke(host.disp.get(), kAddLinster, {ui8(0)});
+    host.tessel.AddLinster(std::uint64_t(0));
     return ok ? 0 : 1;
 }
 

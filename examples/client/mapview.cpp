@@ -4,7 +4,7 @@
 #include "platform/olesite.h"
 #include "platform/qtwindow.h"
 #include "platform/registry.h"
-#include "tessel/PageListener.h"
+#include "tessel/TesselDllHost.h"
 
 #include <dlfcn.h>
 #include <httplib.h>
@@ -25,8 +25,7 @@ namespace Olvane {
 
 namespace {
 
-const char kProgId[] = "TESSELDLL.TesselDllCtrl.1";
-enum : DISPID { kCallJavaScritp = 1, kInit = 2, kAddLinster = 3 };
+using tessel::kProgId;
 
 QString fromEnvironment(const char *name, const QString &fallback)
 {
@@ -81,48 +80,6 @@ bool ensureRegistered(QString *why)
         return false;
     }
     return true;
-}
-
-VARIANT bstrArg(const QString &s)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = platform::allocBstr(s.toStdString(), CP_UTF8);
-    return v;
-}
-
-VARIANT i4Arg(LONG n)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
-}
-
-VARIANT ui8Arg(std::uint64_t n)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_UI8;
-    v.ullVal = n;
-    return v;
-}
-
-// A call as hosts make it: arguments last to first.
-HRESULT invoke(IDispatch *disp, DISPID id, std::vector<VARIANT> args)
-{
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPPARAMS dp{reversed.data(), nullptr, UINT(reversed.size()), 0};
-    VARIANT result;
-    VariantInit(&result);
-    const HRESULT hr
-        = disp->Invoke(id, IID_NULL, 0x0409, DISPATCH_METHOD, &dp, &result, nullptr, nullptr);
-    for (VARIANT &v : reversed)
-        VariantClear(&v);
-    VariantClear(&result);
-    return hr;
 }
 
 QString jsText(const QString &s)
@@ -203,6 +160,7 @@ struct MapView::Control
     HWND host = nullptr;
     platform::AxHost ax;
     platform::ComPtr<IDispatch> disp;
+    tessel::CTesselDllHost tessel;
 };
 
 MapView::MapView(const QVector<Camera> &cameras, QWidget *parent)
@@ -284,8 +242,9 @@ bool MapView::start()
         return false;
     }
     m_control = std::move(control);
-    invoke(m_control->disp.get(), kAddLinster, {ui8Arg(tessel::listenerAddress(m_listener.get()))});
-    invoke(m_control->disp.get(), kInit, {bstrArg(m_url), i4Arg(0), bstrArg({}), bstrArg({})});
+    m_control->tessel.attach(m_control->disp.get());
+    m_control->tessel.AddLinster(m_listener.get());
+    m_control->tessel.init(m_url.toStdString());
     m_status->setText(tr("Control %1, page %2").arg(kProgId, m_url));
     return true;
 }
@@ -294,7 +253,8 @@ void MapView::stop()
 {
     if (m_control) {
         // The listener goes before the control: nothing may reach a view that is going.
-        invoke(m_control->disp.get(), kAddLinster, {ui8Arg(0)});
+        m_control->tessel.AddLinster(std::uint64_t(0));
+        m_control->tessel.attach(nullptr);
         m_control->disp = {};
         m_control->ax.Destroy();
         DestroyWindow(m_control->host);
@@ -315,7 +275,7 @@ bool MapView::heard(const QString &name) const
 void MapView::runScript(const QString &script)
 {
     if (m_control)
-        invoke(m_control->disp.get(), kCallJavaScritp, {bstrArg(script)});
+        m_control->tessel.CallJavaScritp(script.toStdString());
 }
 
 QString MapView::cameraId(int index) const

@@ -10,7 +10,7 @@
 #include "platform/qtwindow.h"
 #include "rawserver.h"
 #include "registryfixture.h"
-#include "tessel/PageListener.h"
+#include "tessel/TesselDllHost.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -28,8 +28,7 @@ using TestPages::waitFor;
 
 namespace {
 
-const char kProgId[] = "TESSELDLL.TesselDllCtrl.1";
-enum : DISPID { kCallJavaScritp = 1, kInit = 2, kAddLinster = 3 };
+using tessel::kProgId;
 
 struct Note
 {
@@ -97,49 +96,6 @@ std::uint64_t addressOf(void *p)
     return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(p));
 }
 
-VARIANT text(const std::string &s)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = platform::allocBstr(s, CP_UTF8);
-    return v;
-}
-
-VARIANT i4(LONG n)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
-}
-
-VARIANT ui8(std::uint64_t n)
-{
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_UI8;
-    v.ullVal = n;
-    return v;
-}
-
-// A method call as a host makes it: arguments last to first, the result a VT_I4.
-LONG invoke(IDispatch *ctrl, DISPID id, std::vector<VARIANT> args)
-{
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPPARAMS dp{reversed.data(), nullptr, UINT(reversed.size()), 0};
-    VARIANT result;
-    VariantInit(&result);
-    const HRESULT hr
-        = ctrl->Invoke(id, IID_NULL, 0x0409, DISPATCH_METHOD, &dp, &result, nullptr, nullptr);
-    for (VARIANT &v : reversed)
-        VariantClear(&v);
-    EXPECT_EQ(hr, S_OK) << "dispid " << id;
-    EXPECT_EQ(result.vt, VT_I4);
-    return result.lVal;
-}
-
 HWND hostWindow(int width = 400, int height = 300)
 {
     static const bool registered = [] {
@@ -178,24 +134,29 @@ protected:
         ASSERT_NE(host, nullptr);
         ASSERT_EQ(ax.Create(kProgId, host, CRect(0, 0, 400, 300)), S_OK);
         ASSERT_EQ(ax.QueryControl(IID_IDispatch, ctrl.putVoid()), S_OK);
+        control.attach(ctrl.get());
         EXPECT_EQ(listen(&rec), 0);
     }
     void TearDown() override
     {
+        control.attach(nullptr);
         ctrl = {};
         ax.Destroy();
         DestroyWindow(host);
     }
+    // Each call as a host makes it; the answer is 0, always.
     LONG listen(CPageListener *l) { return listen(tessel::listenerAddress(l)); }
-    LONG listen(std::uint64_t address) { return invoke(ctrl.get(), kAddLinster, {ui8(address)}); }
+    LONG listen(std::uint64_t address) { return checked(control.AddLinster(address)); }
     LONG init(const std::string &url, LONG type = 0, const std::string &post = "",
               const std::string &header = "")
     {
-        return invoke(ctrl.get(), kInit, {text(url), i4(type), text(post), text(header)});
+        return checked(control.init(url, type, post, header));
     }
-    LONG call(const std::string &script)
+    LONG call(const std::string &script) { return checked(control.CallJavaScritp(script)); }
+    LONG checked(LONG result)
     {
-        return invoke(ctrl.get(), kCallJavaScritp, {text(script)});
+        EXPECT_EQ(control.lastResult(), S_OK);
+        return result;
     }
     std::string url(const std::string &path) { return server.url(path).toStdString(); }
     // Loads a page and waits for its top frame's LoadComplete.
@@ -210,6 +171,7 @@ protected:
     HWND host = nullptr;
     platform::AxHost ax;
     ComPtr<IDispatch> ctrl;
+    tessel::CTesselDllHost control;
     Recorder rec;
 };
 
@@ -900,11 +862,11 @@ TEST_F(MapControl, AnEarlyListenerEndsUpWithAPageHostInTheControlsOwnWindow)
         CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, second.putVoid()),
         S_OK);
     Recorder early;
-    EXPECT_EQ(invoke(second.get(), kAddLinster, {ui8(tessel::listenerAddress(&early))}), 0);
+    tessel::CTesselDllHost secondControl(second.get());
+    EXPECT_EQ(secondControl.AddLinster(&early), 0);
     // Before its window nothing loads.
     server.add("/early.html", "<p>early</p>");
-    EXPECT_EQ(invoke(second.get(), kInit, {text(url("/early.html")), i4(0), text(""), text("")}),
-              0);
+    EXPECT_EQ(secondControl.init(url("/early.html")), 0);
 
     const HWND secondHost = hostWindow(320, 200);
     EarlySite site(secondHost, RECT{0, 0, 320, 200});
@@ -915,11 +877,11 @@ TEST_F(MapControl, AnEarlyListenerEndsUpWithAPageHostInTheControlsOwnWindow)
     ASSERT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, secondHost, &pos), S_OK);
     ComPtr<IOleInPlaceObject> inPlace;
     ASSERT_EQ(second->QueryInterface(IID_IOleInPlaceObject, inPlace.putVoid()), S_OK);
-    HWND secondControl = nullptr;
-    ASSERT_EQ(inPlace->GetWindow(&secondControl), S_OK);
-    const HWND page = pageHostOf(secondControl);
+    HWND secondWindow = nullptr;
+    ASSERT_EQ(inPlace->GetWindow(&secondWindow), S_OK);
+    const HWND page = pageHostOf(secondWindow);
     ASSERT_NE(page, nullptr);
-    EXPECT_EQ(GetParent(page), secondControl);
+    EXPECT_EQ(GetParent(page), secondWindow);
     EXPECT_NE(GetDlgItem(page, CDHtmlDialog::kBrowserId), nullptr) << "a working browser";
     settle(300);
     EXPECT_FALSE(server.requested("/early.html"));
@@ -927,8 +889,7 @@ TEST_F(MapControl, AnEarlyListenerEndsUpWithAPageHostInTheControlsOwnWindow)
 
     const std::size_t firstHeard = rec.notes.size();
     server.add("/second.html", "<script>window.external.MainCall('initComplete', 'b');</script>");
-    EXPECT_EQ(invoke(second.get(), kInit, {text(url("/second.html")), i4(0), text(""), text("")}),
-              0);
+    EXPECT_EQ(secondControl.init(url("/second.html")), 0);
     ASSERT_TRUE(waitFor([&] { return early.heard("LoadComplete"); }));
     EXPECT_EQ(early.calls(), (std::vector<Note>{{"initComplete", "b", 0}}));
     EXPECT_TRUE(IsWindowVisible(page));
@@ -938,6 +899,7 @@ TEST_F(MapControl, AnEarlyListenerEndsUpWithAPageHostInTheControlsOwnWindow)
     object->SetClientSite(nullptr);
     object = {};
     inPlace = {};
+    secondControl.attach(nullptr);
     second = {};
     DestroyWindow(secondHost);
 }
