@@ -6,6 +6,7 @@
 //       its helper processes, once all n have loaded;
 //   bridge <calls>: window.external calls from page script through the control, and bare
 //       prompt() round trips through an engine page, each timed between consecutive arrivals.
+#include "browserevents.h"
 #include "platform/dhtml.h"
 #include "platform/framework.h"
 #include "platform/olesite.h"
@@ -109,44 +110,11 @@ public:
     }
 };
 
-// The browser control's events, as a host's sink gets them.
-struct Sink : IDispatch
-{
-    bool loaded = false;
-    Clock::time_point at;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override
-    {
-        *ppv = this;
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *n) override
-    {
-        *n = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                                     EXCEPINFO *, UINT *) override
-    {
-        if (id == DISPID_DOCUMENTCOMPLETE && !loaded) {
-            loaded = true;
-            at = Clock::now();
-        }
-        return S_OK;
-    }
-};
-
 // One browser control in a host window, embedded by the container helper.
 struct Control
 {
     platform::AxHost ax;
-    Sink sink;
+    BrowserEvents sink;
     platform::ComPtr<IWebBrowser2> browser;
     platform::ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
@@ -207,10 +175,10 @@ int start(bool bare, int n)
         if (bare)
             return loads >= n;
         return std::all_of(controls.begin(), controls.end(),
-                           [](const auto &c) { return c->sink.loaded; });
+                           [](const auto &c) { return c->sink.completes > 0; });
     });
     if (!bare)
-        firstLoad = controls.front()->sink.at;
+        firstLoad = controls.front()->sink.firstComplete;
     const double ms = std::chrono::duration<double, std::milli>(firstLoad - begin).count();
     std::printf("start_ms=%.1f pss_host_kib=%ld pss_total_kib=%ld ok=%d\n", ms, pssOf(getpid()),
                 pssWithHelpers(), ok ? 1 : 0);

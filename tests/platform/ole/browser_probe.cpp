@@ -2,6 +2,7 @@
 // A host program for the process test: embeds the browser control, loads a page, and in "crash"
 // mode kills the page's renderer, checks that it hears of it, and loads the page again.
 // Exit code 0 when every step went as expected; otherwise the number of the step that failed.
+#include "browserevents.h"
 #include "platform/framework.h"
 #include "platform/olesite.h"
 #include "platform/qtwindow.h"
@@ -14,38 +15,6 @@
 #include <cstring>
 
 namespace {
-
-struct Sink : IDispatch
-{
-    int completes = 0;
-    int errors = 0;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override
-    {
-        *ppv = this;
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *n) override
-    {
-        *n = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *, VARIANT *,
-                                     EXCEPINFO *, UINT *) override
-    {
-        if (id == DISPID_DOCUMENTCOMPLETE)
-            ++completes;
-        if (id == DISPID_NAVIGATEERROR)
-            ++errors;
-        return S_OK;
-    }
-};
 
 template <typename F>
 bool waitFor(F done)
@@ -73,7 +42,7 @@ int probe(const char *url, bool crash)
     ax.QueryControl(IID_IWebBrowser2, browser.putVoid());
     browser->QueryInterface(IID_IConnectionPointContainer, points.putVoid());
     points->FindConnectionPoint(DIID_DWebBrowserEvents2, point.put());
-    Sink sink;
+    BrowserEvents sink;
     DWORD cookie = 0;
     point->Advise(&sink, &cookie);
     BSTR address = platform::allocBstr(url);
