@@ -9,6 +9,7 @@
 //       control to its DocumentComplete of the same page; then the proportional memory (PSS) of
 //       the process with its helper processes.
 // The control is registered into the registry file named by PLATFORM_REGISTRY when missing.
+#include "browserevents.h"
 #include "platform/creation.h"
 #include "platform/olesite.h"
 #include "platform/registry.h"
@@ -218,58 +219,13 @@ int scripts(int n)
     return 0;
 }
 
-// The bare browser's DocumentComplete, through its event connection.
-class Sink : public IDispatch
-{
-public:
-    Clock::time_point completed;
-    bool done = false;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **ppv) override
-    {
-        if (IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDispatch)
-            || IsEqualGUID(iid, DIID_DWebBrowserEvents2)) {
-            *ppv = this;
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT *n) override
-    {
-        *n = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo **) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR *, UINT, LCID, DISPID *) override
-    {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS *params, VARIANT *,
-                                     EXCEPINFO *, UINT *) override
-    {
-        if (id != DISPID_DOCUMENTCOMPLETE || done || !params || params->cArgs != 2)
-            return S_OK;
-        const VARIANT *url = &params->rgvarg[0];
-        if ((url->vt & VT_BYREF) && (url->vt & VT_TYPEMASK) == VT_VARIANT)
-            url = url->pvarVal;
-        if (url->vt == VT_BSTR
-            && platform::fromUtf16(platform::bstrText(url->bstrVal)).rfind("http://", 0) == 0) {
-            done = true;
-            completed = Clock::now();
-        }
-        return S_OK;
-    }
-};
-
 int start(bool bare)
 {
     Server server;
     const std::string url = server.url("/index.html");
     Host host;
     Listener listener;
-    Sink sink;
+    BrowserEvents sink; // the bare browser's DocumentComplete, through its event connection
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     const Clock::time_point begin = Clock::now();
@@ -295,8 +251,9 @@ int start(bool bare)
         host.tessel.AddLinster(&listener);
         host.tessel.init(url);
     }
-    const bool ok = waitFor([&] { return bare ? sink.done : listener.heard("LoadComplete"); });
-    const Clock::time_point end = bare ? sink.completed : listener.first["LoadComplete"];
+    const bool ok
+        = waitFor([&] { return bare ? sink.completes > 0 : listener.heard("LoadComplete"); });
+    const Clock::time_point end = bare ? sink.firstComplete : listener.first["LoadComplete"];
     // Let the page settle (the map draws) before the memory is read.
     waitFor([] { return false; }, 500);
     std::printf("start_ms=%.1f pss_total_kib=%ld ok=%d\n",
