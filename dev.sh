@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev libqt5xml5 libcurl4-openssl-dev libssl-dev
           libjsoncpp-dev libsqlite3-dev qtwebengine5-dev googletest libgtest-dev libgmock-dev
           libbenchmark-dev libcpp-httplib-dev 7zip curl openssl binutils clang libclang-rt-14-dev
-          clang-format)
+          clang-format libjs-leaflet)
 
 install_missing() {
     local missing=()

@@ -10,6 +10,7 @@
 #include "platform/dhtml.h"
 #include "platform/framework.h"
 #include "platform/olesite.h"
+#include "processmemory.h"
 
 #include <httplib.h>
 #include <unistd.h>
@@ -29,6 +30,8 @@
 
 namespace {
 
+using BenchSupport::pssOf;
+using BenchSupport::pssWithHelpers;
 using Clock = std::chrono::steady_clock;
 
 template <typename F>
@@ -71,40 +74,6 @@ private:
     int m_port = 0;
     std::thread m_thread;
 };
-
-// PSS of a process and, with children, of its descendants too, in KiB.
-long pssOf(pid_t pid)
-{
-    QFile f(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("Pss:"))
-            return line.mid(4).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-long pssWithHelpers()
-{
-    std::map<pid_t, pid_t> parent;
-    for (const QString &e : QDir("/proc").entryList(QDir::Dirs)) {
-        bool ok = false;
-        const pid_t pid = e.toInt(&ok);
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!ok || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        parent[pid] = line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toInt();
-    }
-    long total = 0;
-    for (const auto &p : parent)
-        for (pid_t up = p.first; up > 1; up = parent.count(up) ? parent[up] : 0)
-            if (up == getpid()) {
-                total += pssOf(p.first);
-                break;
-            }
-    return total;
-}
 
 const UINT kDialog = 203;
 const UINT kStartPage = 202;
