@@ -8,8 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ pkg-config qtbase5-dev libqt5xml5 libcurl4-openssl-dev libssl-dev
-          libjsoncpp-dev libsqlite3-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libcpp-httplib-dev 7zip curl openssl binutils clang libclang-rt-14-dev clang-format)
+          libjsoncpp-dev libsqlite3-dev qtwebengine5-dev googletest libgtest-dev libgmock-dev
+          libbenchmark-dev libcpp-httplib-dev 7zip curl openssl binutils clang libclang-rt-14-dev
+          clang-format libjs-leaflet)
 # For the Debian packages: dpkg-shlibdeps, and file, which cpack runs.
 PACKAGES+=(dpkg-dev file)
 

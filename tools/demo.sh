@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole system at work: a program directory with the launcher and the reference client, a
 # development upgrade server on loopback that offers newer packets of two modules, and the client
-# driving the upgrade engine (check, download, install, restart) and then the stream manager.
+# driving the upgrade engine (check, download, install, restart), then the stream manager, then the
+# web map control.
 #
 #   tools/demo.sh <builddir>
 #
@@ -81,7 +82,7 @@ client="$bin/libOlvane.so"
 devserver="$bin/norvane-devserver"
 clustertool="$bin/norvane-clustertool"
 sevenzip="$(command -v 7zz || command -v 7z || true)"
-for f in "$launcher" "$client" "$devserver" "$clustertool"; do
+for f in "$launcher" "$client" "$devserver" "$clustertool" "$bin/Tessel.so"; do
     [ -x "$f" ] || [ -f "$f" ] || fail "$f is missing; build first (./dev.sh demo does)"
 done
 [ -n "$sevenzip" ] || fail "7-Zip (7zz or 7z) is not installed"
@@ -101,6 +102,14 @@ for lib in Hestal Quistal Brevant qrl Varnex; do
     cp "$bin/lib$lib.so" "$prog/" || fail "cannot copy lib$lib.so"
 done
 cp "$client" "$prog/Solutions/libOlvane.so" || fail "cannot copy the reference client"
+# The web map control and the platform it runs on; the client registers the control into its
+# registry file the first time its "Map" view opens, and serves the map page from WebMap.
+for lib in PlatformCom PlatformWin PlatformAfx; do
+    cp "$bin/lib$lib.so" "$prog/" || fail "cannot copy lib$lib.so"
+done
+cp "$bin/Tessel.so" "$prog/Tessel.so" || fail "cannot copy the map control"
+cp -r "$here/examples/webmap" "$prog/WebMap" || fail "cannot copy the map page"
+export PLATFORM_REGISTRY="$prog/Registry.sqlite"
 # The engine runs the extractor from the program directory.
 ln -s "$sevenzip" "$prog/7z" || fail "cannot place the extractor"
 
@@ -291,9 +300,14 @@ grep -q '^version=1.2.0$' "$prog/Solutions/Reports/reports.conf" \
     || fail "Reports should have been left as it was"
 say "  program directory: Player 2.2.0 and Maps 1.1.0 in place, solution file updated, \"Tmp\" gone"
 say "  second run: result 0; no launcher left running"
+for note in "listener: LoadComplete" "listener: initComplete" "listener: cameraClicked"; do
+    grep -q "^ *$note" "$transcript" || fail "the map view's listener did not hear \"${note#listener: }\""
+done
+[ -f "$PLATFORM_REGISTRY" ] || fail "the client did not register the map control"
+say "  map view: the control's listener heard LoadComplete, initComplete and the marker click"
 
 step "pictures"
-for p in modules-check.png modules-after-restart.png streams-opening.png streams.png; do
+for p in modules-check.png modules-after-restart.png streams-opening.png streams.png map.png; do
     [ -s "$docs/$p" ] || fail "picture $p was not saved"
     say "  docs/$p"
 done

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "TesselDllCtrl.h"
 
+#include "GISPage.h"
 #include "TesselDll.h"
 #include "TesselDllPropPage.h"
 #include "TesselDll_idl.h"
 #include "cathelp.h"
+#include "platform/propexchange.h"
 #include "resource.h"
+
+#include <utility>
 
 IMPLEMENT_DYNCREATE(CTesselDllCtrl, COleControl)
 
@@ -14,6 +18,12 @@ namespace {
 // OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST | OLEMISC_INSIDEOUT |
 // OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE
 const DWORD dwTesselDllOleMisc = 0x20191;
+
+// The control whose window was created last: the parent of the page host being created. Every
+// control lives on the thread that made the first one, so no lock.
+CTesselDllCtrl *g_pLastCtrlWnd = nullptr;
+
+const COLORREF kBackground = RGB(207, 210, 225);
 
 } // namespace
 
@@ -63,7 +73,12 @@ BOOL CTesselDllCtrl::CTesselDllCtrlFactory::UpdateRegistry(BOOL bRegister)
 
 CTesselDllCtrl::CTesselDllCtrl() = default;
 
-CTesselDllCtrl::~CTesselDllCtrl() = default;
+CTesselDllCtrl::~CTesselDllCtrl()
+{
+    DestroyPageHost();
+    if (g_pLastCtrlWnd == this)
+        g_pLastCtrlWnd = nullptr;
+}
 
 HRESULT CTesselDllCtrl::GetClassID(LPCLSID pclsid)
 {
@@ -96,22 +111,90 @@ void CTesselDllCtrl::GetDispatchIID(IID *pIID)
         *pIID = DIID__DTesselDll;
 }
 
+int CTesselDllCtrl::OnCreate(CREATESTRUCTA *cs)
+{
+    if (COleControl::OnCreate(cs) == -1)
+        return -1;
+    g_pLastCtrlWnd = this;
+    OnActivateInPlace(TRUE, nullptr);
+    if (!m_pGISPage)
+        m_pGISPage = new CGISPage;
+    // A page host made early by AddLinster gets its window here, under this control's.
+    if (!m_pGISPage->GetSafeHwnd())
+        m_pGISPage->Create(CGISPage::IDD, g_pLastCtrlWnd);
+    return 0;
+}
+
+void CTesselDllCtrl::OnSize(UINT nType, int cx, int cy)
+{
+    COleControl::OnSize(nType, cx, cy);
+    if (cx > 0 && cy > 0 && m_pGISPage && m_pGISPage->GetSafeHwnd())
+        m_pGISPage->MoveWindow(0, 0, cx, cy, TRUE);
+}
+
+void CTesselDllCtrl::OnDestroy()
+{
+    DestroyPageHost();
+    if (g_pLastCtrlWnd == this)
+        g_pLastCtrlWnd = nullptr;
+    COleControl::OnDestroy();
+}
+
+// Nothing reaches the host any more, and scripts still queued are dropped.
+void CTesselDllCtrl::DestroyPageHost()
+{
+    if (!m_pGISPage)
+        return;
+    m_pGISPage->Silence();
+    if (m_pGISPage->GetSafeHwnd())
+        m_pGISPage->DestroyWindow();
+    delete std::exchange(m_pGISPage, nullptr);
+}
+
+void CTesselDllCtrl::OnDraw(CDC *pdc, const CRect &rcBounds, const CRect &)
+{
+    if (!pdc)
+        return;
+    CBrush brush(kBackground);
+    pdc->FillRect(&rcBounds, &brush);
+}
+
+void CTesselDllCtrl::DoPropExchange(CPropExchange *pPX)
+{
+    ExchangeVersion(pPX, MAKELONG(g_wVerMinor, g_wVerMajor));
+    COleControl::DoPropExchange(pPX);
+}
+
 void CTesselDllCtrl::AboutBox()
 {
-    AfxThrowOleException(E_NOTIMPL);
+    CDialog dlgAbout(IDD_ABOUTBOX_TESSELDLL);
+    dlgAbout.DoModal();
 }
 
-LONG CTesselDllCtrl::CallJavaScritp(LPCTSTR)
+LONG CTesselDllCtrl::CallJavaScritp(LPCTSTR strScript)
 {
-    AfxThrowOleException(E_NOTIMPL);
+    if (m_pGISPage)
+        m_pGISPage->QueueScript(strScript);
+    return 0;
 }
 
-LONG CTesselDllCtrl::init(LPCTSTR, LONG, LPCTSTR, LPCTSTR)
+// nType, szPostData and szHeader are taken and not used: the page is fetched plainly.
+LONG CTesselDllCtrl::init(LPCTSTR strUrl, LONG, LPCTSTR, LPCTSTR)
 {
-    AfxThrowOleException(E_NOTIMPL);
+    if (m_pGISPage && m_pGISPage->GetSafeHwnd()) {
+        m_pGISPage->NavigateToUrl(strUrl);
+        m_pGISPage->ShowWindow(SW_SHOW);
+    }
+    return 0;
 }
 
-LONG CTesselDllCtrl::AddLinster(ULONGLONG)
+LONG CTesselDllCtrl::AddLinster(ULONGLONG lAddress)
 {
-    AfxThrowOleException(E_NOTIMPL);
+    if (!m_pGISPage) {
+        m_pGISPage = new CGISPage;
+        if (GetSafeHwnd())
+            m_pGISPage->Create(CGISPage::IDD, this);
+    }
+    m_pGISPage->SetListener(lAddress);
+    return 0;
 }

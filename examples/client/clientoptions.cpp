@@ -30,6 +30,7 @@ ClientOptions ClientOptions::fromEnvironment()
     options.streamSeconds = boundedInt("OLVANE_STREAM_SECONDS", 6, 1, 600);
     options.cameras = boundedInt("OLVANE_CAMERAS", 32, 1, 256);
     options.restarts = boundedInt(kRestartsVariable, 0, 0, 1000);
+    options.map = qEnvironmentVariable("OLVANE_MAP") != "0";
     options.solutionFile = qEnvironmentVariable("OLVANE_SOLUTION_FILE");
     if (options.solutionFile.isEmpty()) {
         // The launcher made the program directory the working directory.

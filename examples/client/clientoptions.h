@@ -13,6 +13,7 @@ namespace Olvane {
 //   OLVANE_STREAM_SECONDS=<n>  how long the stream view runs unattended (default 6)
 //   OLVANE_CAMERAS=<n>         cameras in the stream view (default 32)
 //   OLVANE_SOLUTION_FILE=<f>   the solution information file (default: in the solutions folder)
+//   OLVANE_MAP=0               leave the "Map" view out of the unattended run
 struct ClientOptions
 {
     bool unattended = false;
@@ -20,6 +21,7 @@ struct ClientOptions
     QString picturesDir;
     int streamSeconds = 6;
     int cameras = 32;
+    bool map = true;
     QString solutionFile;
     // How many times this client already asked the launcher for a fresh copy in this chain.
     int restarts = 0;

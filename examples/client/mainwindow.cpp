@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "mainwindow.h"
 
+#include "mapview.h"
 #include "modulesview.h"
 #include "streamsview.h"
 
@@ -18,10 +19,12 @@ MainWindow::MainWindow(const ClientOptions &options, QWidget *parent)
     , m_tabs(new QTabWidget(this))
     , m_modules(new ModulesView(options.solutionFile, m_tabs))
     , m_streams(new StreamsView(demoCameras(options.cameras), m_tabs))
+    , m_map(new MapView(demoCameras(options.cameras), m_tabs))
 {
     setWindowTitle(tr("Olvane reference client"));
     m_tabs->addTab(m_modules, tr("Modules"));
     m_tabs->addTab(m_streams, tr("Live streams"));
+    m_tabs->addTab(m_map, tr("Map"));
     setCentralWidget(m_tabs);
     statusBar()->showMessage(
         tr("Program folder %1").arg(QDir::toNativeSeparators(QApplication::applicationDirPath())));
@@ -31,6 +34,8 @@ MainWindow::MainWindow(const ClientOptions &options, QWidget *parent)
         connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
             if (m_tabs->widget(index) == m_streams && !m_streams->running())
                 m_streams->start();
+            if (m_tabs->widget(index) == m_map && !m_map->running())
+                m_map->start();
         });
     }
 }
@@ -45,6 +50,11 @@ void MainWindow::showModules()
 void MainWindow::showStreams()
 {
     m_tabs->setCurrentWidget(m_streams);
+}
+
+void MainWindow::showMap()
+{
+    m_tabs->setCurrentWidget(m_map);
 }
 
 bool MainWindow::savePicture(const QString &file)

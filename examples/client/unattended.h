@@ -21,6 +21,7 @@ constexpr int kFailedStreams = 98;
 constexpr int kFailedAfterRestart = 99;
 constexpr int kFailedTimeOut = 97;
 constexpr int kFailedPicture = 96;
+constexpr int kFailedMap = 95;
 
 // Drives the window by itself for scripts and CI: check, download, install and restart; after
 // the restart, the new versions and then the stream view for a while. Each step goes into the
@@ -46,6 +47,8 @@ private:
     void onInstallFinished(UpgradeOpError error);
     void runStreams();
     void endStreams();
+    void runMap();
+    void endMap();
     bool picture(const QString &name);
     void fail(const QString &step, const QString &why, int result);
     void jobFailed(const QString &step, UpgradeOpError error);

@@ -11,7 +11,18 @@
 
 namespace {
 
-std::atomic<UINT> g_acp{CP_UTF8};
+QTextCodec *codecFor(UINT codePage);
+
+// A process may run with another ANSI code page, named by number in PLATFORM_ACP ("936"), as a
+// machine set to that system locale would; anything unknown keeps UTF-8.
+UINT initialCodePage()
+{
+    bool ok = false;
+    const UINT cp = qEnvironmentVariable("PLATFORM_ACP").toUInt(&ok);
+    return ok && cp != 0 && cp != CP_UTF8 && codecFor(cp) ? cp : CP_UTF8;
+}
+
+std::atomic<UINT> g_acp{initialCodePage()};
 
 UINT resolve(UINT codePage)
 {
@@ -141,7 +152,9 @@ bool encode(UINT codePage, const char16_t *s, std::size_t n, std::string *out, b
     QTextCodec *codec = codecFor(codePage);
     if (!codec)
         return false;
-    QTextCodec::ConverterState state(QTextCodec::ConvertInvalidToNull);
+    // What the code page cannot hold becomes '?', as on the platform; a NUL there would cut the
+    // narrow string short.
+    QTextCodec::ConverterState state;
     const QByteArray bytes = codec->fromUnicode(
         QString::fromUtf16(s, static_cast<int>(n)).constData(), static_cast<int>(n), &state);
     if (lossy && state.invalidChars > 0)

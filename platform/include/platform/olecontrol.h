@@ -4,8 +4,12 @@
 #pragma once
 
 #include "objectfactory.h"
+#include "platform/oleidl.h"
+#include "platform/wnd.h"
 
-class PLATFORM_AFX_EXPORT COleControl : public CCmdTarget
+class CPropExchange;
+
+class PLATFORM_AFX_EXPORT COleControl : public CWnd
 {
     DECLARE_DYNAMIC(COleControl)
 public:
@@ -23,9 +27,66 @@ public:
     virtual void GetDispatchIID(IID *pIID);
 
     HRESULT GetDispatchTypeInfo(LCID lcid, ITypeInfo **ppTInfo) override;
+
+    // ---- Window side: in-place activation in a host's site, drawing, persistence.
+    // Draws the control into dc within rcBounds; nothing by default.
+    virtual void OnDraw(CDC *pdc, const CRect &rcBounds, const CRect &rcInvalid);
+    // Saves, loads or resets the control's state; the base exchanges nothing of its own.
+    virtual void DoPropExchange(CPropExchange *pPX);
+    // Puts the state back to its defaults (a property exchange that loads defaults).
+    virtual void OnResetState();
+    // Exchanges the version stamp; on loading, the stamp found (or the default) is kept.
+    BOOL ExchangeVersion(CPropExchange *pPX, DWORD dwVersionDefault, BOOL bConvert = TRUE);
+    DWORD GetVersionLoaded() const { return m_dwVersionLoaded; }
+    // In-place activation through the client site; with bUIActivate the control becomes the
+    // host's active user interface as well.
+    HRESULT OnActivateInPlace(BOOL bUIActivate, LPMSG pMsg);
+    // The "Properties" verb: each property page of the control, modally, in turn.
+    virtual BOOL OnProperties(LPMSG lpMsg, HWND hWndParent, LPCRECT lpRect);
+    // An ambient property of the host, converted to vtProp; FALSE when the host has none.
+    BOOL GetAmbientProperty(DISPID dispid, VARTYPE vtProp, void *pvProp);
+    BOOL AmbientUserMode();
+    IOleClientSite *GetClientSite() const { return m_pClientSite; }
+
+    int OnCreate(CREATESTRUCTA *cs) override;
+    void OnPaint() override;
+    BOOL OnEraseBkgnd(CDC *dc) override;
+
+    BOOL m_bInPlaceActive = FALSE;
+    BOOL m_bUIActive = FALSE;
+
+protected:
+    IOleClientSite *m_pClientSite = nullptr;
+    IOleInPlaceSite *m_pInPlaceSite = nullptr;
+    CRect m_rcPos;
+    DWORD m_dwVersionLoaded = 0;
+    HRESULT activate(HWND parent, LPCRECT pos, BOOL uiActivate);
+    void deactivate();
+    void releaseWindowSide();
+
+    BEGIN_INTERFACE_PART(OleObject, IOleObject)
+    DECLARE_IOLEOBJECT_METHODS()
+    END_INTERFACE_PART(OleObject)
+
+    BEGIN_INTERFACE_PART(OleInPlaceObject, IOleInPlaceObject)
+    DECLARE_IOLEINPLACEOBJECT_METHODS()
+    END_INTERFACE_PART(OleInPlaceObject)
+
+    BEGIN_INTERFACE_PART(ViewObject, IViewObject)
+    HRESULT STDMETHODCALLTYPE Draw(DWORD, HDC, LPCRECT) override;
+    END_INTERFACE_PART(ViewObject)
+
+    BEGIN_INTERFACE_PART(PersistPropertyBag, IPersistPropertyBag)
+    HRESULT STDMETHODCALLTYPE GetClassID(CLSID *) override;
+    HRESULT STDMETHODCALLTYPE InitNew() override;
+    HRESULT STDMETHODCALLTYPE Load(IPropertyBag *, void *) override;
+    HRESULT STDMETHODCALLTYPE Save(IPropertyBag *, BOOL, BOOL) override;
+    END_INTERFACE_PART(PersistPropertyBag)
+
+    DECLARE_INTERFACE_MAP()
 };
 
-class PLATFORM_AFX_EXPORT COlePropertyPage : public CCmdTarget
+class PLATFORM_AFX_EXPORT COlePropertyPage : public CDialog
 {
     DECLARE_DYNAMIC(COlePropertyPage)
 public:

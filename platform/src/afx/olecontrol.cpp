@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "platform/olecontrol.h"
 
-IMPLEMENT_DYNAMIC(COleControl, CCmdTarget)
-IMPLEMENT_DYNAMIC(COlePropertyPage, CCmdTarget)
+IMPLEMENT_DYNAMIC(COleControl, CWnd)
+IMPLEMENT_DYNAMIC(COlePropertyPage, CDialog)
 
 COleControl::COleControl()
 {
     EnableAutomation();
 }
 
-COleControl::~COleControl() = default;
+COleControl::~COleControl()
+{
+    releaseWindowSide();
+}
 
 HRESULT COleControl::GetClassID(LPCLSID pclsid)
 {
@@ -59,7 +62,8 @@ HRESULT COleControl::GetDispatchTypeInfo(LCID lcid, ITypeInfo **ppTInfo)
 }
 
 COlePropertyPage::COlePropertyPage(UINT idDlg, UINT idCaption)
-    : m_idDlg(idDlg)
+    : CDialog(idDlg, nullptr, nullptr)
+    , m_idDlg(idDlg)
     , m_idCaption(idCaption)
 {
     EnableAutomation();

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -44,7 +45,9 @@ int main(int argc, char **argv)
         return usage();
     }
     CUpgrade upgrade;
-    int result = -1;
+    // Written on the engine's thread and read after wait(); atomics make that hand-over visible to
+    // the thread checker, which does not see inside Qt's wait.
+    std::atomic<int> result{-1};
     QObject::connect(
         &upgrade, &CUpgrade::signalGetUpdateModuleVersionFinish, &upgrade,
         [&result](UpgradeOpError error) { result = error; }, Qt::DirectConnection);
@@ -106,7 +109,7 @@ int main(int argc, char **argv)
             }
         }
         // Counts the file steps of the copy with backup; the restore fails only where asked.
-        auto steps = std::make_shared<int>(0);
+        auto steps = std::make_shared<std::atomic<int>>(0);
         CUpgrade::setCopyFaultHook([steps, failStep, failRemove, failCopy, failRestore](
                                        CUpgrade::CopyStep step, int mode, const QString &path) {
             if (mode == 2) {
@@ -130,8 +133,8 @@ int main(int argc, char **argv)
         upgrade.setRunMode(3);
         upgrade.start();
         upgrade.wait();
-        std::printf("steps %d\n", *steps);
-        std::printf("result %d\n", result);
+        std::printf("steps %d\n", steps->load());
+        std::printf("result %d\n", result.load());
         std::fflush(stdout);
         return 0;
     } else {
@@ -139,7 +142,7 @@ int main(int argc, char **argv)
     }
     upgrade.start();
     upgrade.wait();
-    std::printf("result %d\n", result);
+    std::printf("result %d\n", result.load());
     std::fflush(stdout);
     return 0;
 }
