@@ -171,7 +171,8 @@ deb)
     files="$(awk '$1 ~ /^-/ { print $6 }' <<<"$listing")"
     for name in Norvane libVarnex.so.1.0.0 Tessel.so libZorStylePlugin.so libBrevant.so.1.0.0 \
         libqrl.so.1.0.0 libHestal.so.1.0.0 libQuistal.so.1.0.0 libPlatformCom.so.1.0.0 \
-        libPlatformAfx.so.1.0.0 norvane-clustertool regsvr norvane-devserver varnex/realstream.h \
+        libPlatformAfx.so.1.0.0 libPlatformWin.so.1.0.0 norvane-clustertool regsvr norvane-devserver \
+        norvane-container varnex/realstream.h tessel/PageListener.h platform/olesite.h \
         platform/creation.h VarnexConfig.cmake VarnexConfigVersion.cmake \
         NorvanePlatformConfig.cmake NorvanePlatformConfigVersion.cmake varnex.pc; do
         count="$(grep -c "/$name\$" <<<"$files" || true)"
