@@ -16,15 +16,12 @@
 // Each notification the listener hears is printed as "notify: NAME [DATA]", each call's result
 // as "call: NAME -> VALUE". Exit code 0 when every step succeeded, 1 for a failed step, 2 for a
 // usage error, 3 when "until" timed out.
+#include "loopbackserver.h"
 #include "platform/creation.h"
 #include "platform/olesite.h"
 #include "platform/qtwindow.h"
-#include "platform/registry.h"
 #include "platform/typelib.h"
 #include "tessel/PageListener.h"
-
-#include <dlfcn.h>
-#include <httplib.h>
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -36,7 +33,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 using platform::ComPtr;
@@ -74,38 +70,17 @@ public:
     }
 };
 
-class Server
+// mounts: "DIR" for the root or "/prefix=DIR".
+bool serve(norvane::LoopbackServer *server, const std::vector<std::string> &mounts)
 {
-public:
-    // mounts: "DIR" for the root or "/prefix=DIR".
-    bool start(const std::vector<std::string> &mounts)
-    {
-        for (const std::string &m : mounts) {
-            const std::size_t eq = m.find('=');
-            const bool prefixed = m.rfind("/", 0) == 0 && eq != std::string::npos;
-            if (!m_server.set_mount_point(prefixed ? m.substr(0, eq) : "/",
-                                          prefixed ? m.substr(eq + 1) : m))
-                return false;
-        }
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        if (m_port <= 0)
+    for (const std::string &m : mounts) {
+        const std::size_t eq = m.find('=');
+        const bool prefixed = m.rfind("/", 0) == 0 && eq != std::string::npos;
+        if (!server->mount(prefixed ? m.substr(0, eq) : "/", prefixed ? m.substr(eq + 1) : m))
             return false;
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        return true;
     }
-    ~Server()
-    {
-        m_server.stop();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    std::string base() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
-
-private:
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
-};
+    return server->start();
+}
 
 void pump(int ms)
 {
@@ -118,22 +93,11 @@ void pump(int ms)
 
 bool registerModule(const std::string &module)
 {
-    void *handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        std::fprintf(stderr, "norvane-container: cannot load %s: %s\n", module.c_str(), dlerror());
-        return false;
-    }
-    auto entry = reinterpret_cast<LPFNREGISTERSERVER>(dlsym(handle, "DllRegisterServer"));
-    HRESULT hr = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-    if (entry) {
-        platform::RegistryTransaction tx;
-        hr = tx.status() == ERROR_SUCCESS ? entry() : HRESULT_FROM_WIN32(tx.status());
-        tx.commit();
-    }
-    dlclose(handle);
+    std::string step;
+    const HRESULT hr = platform::registerServer(module, false, &step);
     if (FAILED(hr))
-        std::fprintf(stderr, "norvane-container: registering %s failed: 0x%08X\n", module.c_str(),
-                     unsigned(hr));
+        std::fprintf(stderr, "norvane-container: registering %s failed: 0x%08X (%s)\n",
+                     module.c_str(), unsigned(hr), step.c_str());
     return SUCCEEDED(hr);
 }
 
@@ -339,7 +303,7 @@ int main(int argc, char **argv)
             return 1;
         }
         std::printf("created: %s\n", progId.c_str());
-        std::unique_ptr<Server> server;
+        std::unique_ptr<norvane::LoopbackServer> server;
         Context c{control.get(), &listener, {}};
         while (i < args.size() && rc == 0) {
             const std::string step = args[i++];
@@ -369,12 +333,12 @@ int main(int argc, char **argv)
                     rc = 3;
                 }
             } else if (step == "serve" && !params.empty()) {
-                server = std::make_unique<Server>();
-                if (!server->start(params)) {
+                server = std::make_unique<norvane::LoopbackServer>();
+                if (!serve(server.get(), params)) {
                     std::fprintf(stderr, "norvane-container: cannot serve %s\n", params[0].c_str());
                     rc = 1;
                 } else {
-                    c.base = server->base();
+                    c.base = server->url();
                     std::printf("serving: %s at %s\n", params[0].c_str(), c.base.c_str());
                 }
             } else if (step == "picture" && params.size() == 1) {

@@ -6,10 +6,9 @@
 // The whole of a registration is one registry transaction: a registration that is cut short
 // (the process killed) leaves the registry as it was; a module's own partial failure keeps what
 // its successful steps wrote, as the module's entry point reports it.
+#include "platform/creation.h"
 #include "platform/objects.h"
 #include "platform/registry.h"
-
-#include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -60,43 +59,14 @@ int callEntry(const std::string &module, bool registering)
     }
     const std::string path = full;
     std::free(full);
-    void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        std::fprintf(stderr, "regsvr: cannot load %s: %s\n", path.c_str(), dlerror());
-        printFailure("loading the module", CO_E_DLLNOTFOUND);
+    std::string step;
+    const HRESULT hr = platform::registerServer(path, !registering, &step);
+    if (FAILED(hr)) {
+        printFailure(step.c_str(), hr);
         return 1;
     }
-    const char *entryName = registering ? "DllRegisterServer" : "DllUnregisterServer";
-    auto entry = reinterpret_cast<LPFNREGISTERSERVER>(dlsym(handle, entryName));
-    if (!entry) {
-        std::fprintf(stderr, "regsvr: %s has no %s\n", path.c_str(), entryName);
-        printFailure(entryName, HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND));
-        dlclose(handle);
-        return 1;
-    }
-    int rc = 0;
-    {
-        platform::RegistryTransaction tx;
-        if (tx.status() != ERROR_SUCCESS) {
-            printFailure("opening the registry", HRESULT_FROM_WIN32(tx.status()));
-            dlclose(handle);
-            return 1;
-        }
-        const HRESULT hr = entry();
-        tx.commit();
-        if (FAILED(hr)) {
-            printFailure((std::string(entryName) + " in " + path).c_str(), hr);
-            rc = 1;
-        }
-    }
-    if (rc == 0 && platform::registryLastError().find("committing") != std::string::npos) {
-        printFailure("writing the registry", HRESULT_FROM_WIN32(ERROR_CANTWRITE));
-        rc = 1;
-    }
-    if (rc == 0)
-        std::printf("%s %s\n", registering ? "registered" : "unregistered", path.c_str());
-    dlclose(handle);
-    return rc;
+    std::printf("%s %s\n", registering ? "registered" : "unregistered", path.c_str());
+    return 0;
 }
 
 } // namespace

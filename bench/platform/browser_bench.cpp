@@ -7,12 +7,13 @@
 //   bridge <calls>: window.external calls from page script through the control, and bare
 //       prompt() round trips through an engine page, each timed between consecutive arrivals.
 #include "browserevents.h"
+#include "loopbackserver.h"
 #include "platform/dhtml.h"
 #include "platform/framework.h"
 #include "platform/olesite.h"
 #include "processmemory.h"
+#include "waitfor.h"
 
-#include <httplib.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -26,53 +27,26 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 namespace {
 
 using BenchSupport::pssOf;
 using BenchSupport::pssWithHelpers;
+using BenchSupport::waitFor;
 using Clock = std::chrono::steady_clock;
 
-template <typename F>
-bool waitFor(F done, int ms = 60000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
+const int kLoadWait = 60000;
 
-class Server
+// The pages the benchmarks load, from loopback.
+struct Server : norvane::LoopbackServer
 {
-public:
     Server()
     {
-        m_server.Get("/page.html", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("<html><body><p>A small page.</p></body></html>", "text/html");
-        });
-        m_server.Get("/loop.html", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("<html><body><script>function loop(n, call) {"
-                            "  for (var i = 0; i < n; ++i) call(i); }</script></body></html>",
-                            "text/html");
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        page("/page.html", "<html><body><p>A small page.</p></body></html>");
+        page("/loop.html", "<html><body><script>function loop(n, call) {"
+                           "  for (var i = 0; i < n; ++i) call(i); }</script></body></html>");
+        start();
     }
-    ~Server()
-    {
-        m_server.stop();
-        m_thread.join();
-    }
-    std::string url(const char *path) const
-    {
-        return "http://127.0.0.1:" + std::to_string(m_port) + path;
-    }
-
-private:
-    httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
 };
 
 const UINT kDialog = 203;
@@ -171,12 +145,14 @@ int start(bool bare, int n)
             controls.back()->start(parent.m_hWnd, url);
         }
     }
-    const bool ok = waitFor([&] {
-        if (bare)
-            return loads >= n;
-        return std::all_of(controls.begin(), controls.end(),
-                           [](const auto &c) { return c->sink.completes > 0; });
-    });
+    const bool ok = waitFor(
+        [&] {
+            if (bare)
+                return loads >= n;
+            return std::all_of(controls.begin(), controls.end(),
+                               [](const auto &c) { return c->sink.completes > 0; });
+        },
+        kLoadWait);
     if (!bare)
         firstLoad = controls.front()->sink.firstComplete;
     const double ms = std::chrono::duration<double, std::milli>(firstLoad - begin).count();
@@ -242,7 +218,7 @@ int bridge(int calls)
     bool bareLoaded = false;
     QObject::connect(bare, &QWebEnginePage::loadFinished, [&](bool) { bareLoaded = true; });
     bare->load(QUrl(QString::fromStdString(url)));
-    waitFor([&] { return page->firstHttp && bareLoaded; });
+    waitFor([&] { return page->firstHttp && bareLoaded; }, kLoadWait);
     platform::ComPtr<IHTMLDocument2> doc;
     platform::ComPtr<IHTMLWindow2> window;
     page->GetDHtmlDocument(doc.put());

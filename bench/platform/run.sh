@@ -14,9 +14,7 @@ driver="$bin/platform_browser_bench"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 export LD_LIBRARY_PATH="$bin${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 
-field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+. "$(dirname "$0")/../support/stats.sh"
 
 for n in 1 4; do
     declare -A ms=() host=() total=()

@@ -10,14 +10,13 @@
 //       the process with its helper processes.
 // The control is registered into the registry file named by PLATFORM_REGISTRY when missing.
 #include "browserevents.h"
+#include "loopbackserver.h"
 #include "platform/creation.h"
 #include "platform/olesite.h"
-#include "platform/registry.h"
 #include "processmemory.h"
 #include "tessel/TesselDllHost.h"
+#include "waitfor.h"
 
-#include <dlfcn.h>
-#include <httplib.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -31,7 +30,6 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -41,50 +39,23 @@ using BenchSupport::pssWithHelpers;
 using Clock = std::chrono::steady_clock;
 using platform::ComPtr;
 
+using BenchSupport::waitFor;
 using tessel::kProgId;
 
-template <typename F>
-bool waitFor(F done, int ms = 120000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
+const int kLoadWait = 120000;
 
-class Server
+// The map page and two pages that call the listener at once or a little later, from loopback.
+struct Server : norvane::LoopbackServer
 {
-public:
     Server()
     {
-        m_server.set_mount_point("/", MAP_PAGE_DIR);
-        m_server.set_mount_point("/leaflet", "/usr/share/javascript/leaflet");
-        m_server.Get("/ready.html", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("<script>window.external.MainCall('initComplete', '');</script>",
-                            "text/html");
-        });
-        m_server.Get("/later.html", [](const httplib::Request &, httplib::Response &res) {
-            res.set_content("<script>setTimeout(function () {"
-                            " window.external.MainCall('initComplete', ''); }, 200);</script>",
-                            "text/html");
-        });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        mount("/", MAP_PAGE_DIR);
+        mount("/leaflet", "/usr/share/javascript/leaflet");
+        page("/ready.html", "<script>window.external.MainCall('initComplete', '');</script>");
+        page("/later.html", "<script>setTimeout(function () {"
+                            " window.external.MainCall('initComplete', ''); }, 200);</script>");
+        start();
     }
-    ~Server()
-    {
-        m_server.stop();
-        m_thread.join();
-    }
-    std::string url(const char *path) const
-    {
-        return "http://127.0.0.1:" + std::to_string(m_port) + path;
-    }
-
-private:
-    httplib::Server m_server;
-    int m_port = 0;
-    std::thread m_thread;
 };
 
 bool ensureRegistered()
@@ -92,18 +63,7 @@ bool ensureRegistered()
     CLSID clsid;
     if (platform::clsidFromProgId(kProgId, &clsid))
         return true;
-    void *handle = dlopen(TESSEL_MODULE, RTLD_NOW | RTLD_LOCAL);
-    if (!handle)
-        return false;
-    auto entry = reinterpret_cast<LPFNREGISTERSERVER>(dlsym(handle, "DllRegisterServer"));
-    HRESULT hr = E_FAIL;
-    if (entry) {
-        platform::RegistryTransaction tx;
-        hr = entry();
-        tx.commit();
-    }
-    dlclose(handle);
-    return SUCCEEDED(hr);
+    return SUCCEEDED(platform::registerServer(TESSEL_MODULE, false));
 }
 
 int achievedTicks = 0;
@@ -181,7 +141,8 @@ int scripts(int n)
 
     // One at a time in a ready page.
     host.tessel.init(server.url("/ready.html"));
-    if (!waitFor([&] { return listener.heard("initComplete") && listener.heard("LoadComplete"); }))
+    if (!waitFor([&] { return listener.heard("initComplete") && listener.heard("LoadComplete"); },
+                 kLoadWait))
         return 1;
     std::vector<double> us;
     us.reserve(n);
@@ -204,7 +165,7 @@ int scripts(int n)
     // The period a second 1 ms window timer on this thread achieves during the drain.
     achievedTicks = 0;
     SetTimer(host.window, 7, 1, countTick);
-    if (!waitFor([&] { return listener.ran > 0; }))
+    if (!waitFor([&] { return listener.ran > 0; }, kLoadWait))
         return 1;
     const Clock::time_point drained = Clock::now();
     const int ticks = achievedTicks - listener.ticksAtReady;
@@ -251,8 +212,8 @@ int start(bool bare)
         host.tessel.AddLinster(&listener);
         host.tessel.init(url);
     }
-    const bool ok
-        = waitFor([&] { return bare ? sink.completes > 0 : listener.heard("LoadComplete"); });
+    const bool ok = waitFor(
+        [&] { return bare ? sink.completes > 0 : listener.heard("LoadComplete"); }, kLoadWait);
     const Clock::time_point end = bare ? sink.firstComplete : listener.first["LoadComplete"];
     // Let the page settle (the map draws) before the memory is read.
     waitFor([] { return false; }, 500);

@@ -19,9 +19,7 @@ scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 export PLATFORM_REGISTRY="$scratch/registry.sqlite"
 
-field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
-median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+. "$(dirname "$0")/../support/stats.sh"
 
 echo "== scripts, 10,000 each"
 "$driver" scripts 10000 2>/dev/null | sed 's/^/  /'

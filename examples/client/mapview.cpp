@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "mapview.h"
 
+#include "loopbackserver.h"
+#include "platform/creation.h"
 #include "platform/olesite.h"
 #include "platform/qtwindow.h"
-#include "platform/registry.h"
 #include "tessel/TesselDllHost.h"
-
-#include <dlfcn.h>
-#include <httplib.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,8 +16,6 @@
 #include <QSplitter>
 #include <QTime>
 #include <QVBoxLayout>
-
-#include <thread>
 
 namespace Olvane {
 
@@ -60,23 +56,13 @@ bool ensureRegistered(QString *why)
         *why = "the control is not registered and " + tesselModule() + " is missing";
         return false;
     }
-    void *handle = dlopen(module.toUtf8().constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-        *why = QString("cannot load %1: %2").arg(module, dlerror());
-        return false;
-    }
-    auto entry = reinterpret_cast<LPFNREGISTERSERVER>(dlsym(handle, "DllRegisterServer"));
-    HRESULT hr = E_FAIL;
-    if (entry) {
-        platform::RegistryTransaction tx;
-        hr = tx.status() == ERROR_SUCCESS ? entry() : HRESULT_FROM_WIN32(tx.status());
-        tx.commit();
-    }
-    dlclose(handle);
+    std::string step;
+    const HRESULT hr = platform::registerServer(module.toStdString(), false, &step);
     if (FAILED(hr) || !platform::clsidFromProgId(kProgId, &clsid)) {
-        *why = QString("registering %1 failed (0x%2)")
+        *why = QString("registering %1 failed (0x%2)%3")
                    .arg(module)
-                   .arg(quint32(hr), 8, 16, QChar('0'));
+                   .arg(quint32(hr), 8, 16, QChar('0'))
+                   .arg(step.empty() ? QString() : ": " + QString::fromStdString(step));
         return false;
     }
     return true;
@@ -105,35 +91,6 @@ QString markerState(CameraKind kind)
 }
 
 } // namespace
-
-// Serves the map page and Leaflet on 127.0.0.1 from a thread of its own.
-class MapPageServer
-{
-public:
-    bool start(const QString &pageDir, const QString &leafletDir)
-    {
-        if (!m_server.set_mount_point("/leaflet", leafletDir.toStdString())
-            || !m_server.set_mount_point("/", pageDir.toStdString()))
-            return false;
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        if (m_port <= 0)
-            return false;
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        return true;
-    }
-    ~MapPageServer()
-    {
-        m_server.stop();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    int port() const { return m_port; }
-
-private:
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
-};
 
 class MapView::Listener : public CPageListener
 {
@@ -202,10 +159,11 @@ bool MapView::start()
     m_error.clear();
     if (!ensureRegistered(&m_error))
         return false;
-    m_server = std::make_unique<MapPageServer>();
+    m_server = std::make_unique<norvane::LoopbackServer>();
     const QString leaflet
         = fromEnvironment("OLVANE_LEAFLET_DIR", QStringLiteral("/usr/share/javascript/leaflet"));
-    if (!m_server->start(webMapDir(), leaflet)) {
+    if (!m_server->mount("/leaflet", leaflet.toStdString())
+        || !m_server->mount("/", webMapDir().toStdString()) || !m_server->start()) {
         m_error = "cannot serve the map page from " + webMapDir() + " and " + leaflet;
         m_server.reset();
         return false;

@@ -12,9 +12,11 @@
 class QLabel;
 class QPlainTextEdit;
 
-namespace Olvane {
+namespace norvane {
+class LoopbackServer;
+}
 
-class MapPageServer;
+namespace Olvane {
 
 // The "Map" view: the web map control, hosted by its ProgID in a window of this view, shows the
 // site map served from loopback with a marker per camera; a log pane lists what the control's
@@ -61,7 +63,7 @@ private:
     QWidget *m_mapArea;
     QPlainTextEdit *m_log;
     QLabel *m_status;
-    std::unique_ptr<MapPageServer> m_server;
+    std::unique_ptr<norvane::LoopbackServer> m_server;
     std::unique_ptr<Listener> m_listener;
     std::unique_ptr<Control> m_control;
     QStringList m_notes;

@@ -29,6 +29,24 @@ HRESULT fromRegistry(LONG err)
     return err == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(err);
 }
 
+// Runs step on each item as one registry unit: every step stands, or none does.
+template <class T, class Step>
+HRESULT eachInOneUnit(ULONG count, T items[], Step step)
+{
+    if (count && !items)
+        return E_POINTER;
+    platform::RegistryTransaction tx;
+    if (tx.status() != ERROR_SUCCESS)
+        return fromRegistry(tx.status());
+    for (ULONG i = 0; i < count; ++i) {
+        const LONG err = step(items[i]);
+        if (err != ERROR_SUCCESS)
+            return fromRegistry(err);
+    }
+    tx.commit();
+    return S_OK;
+}
+
 class CategoryManager final : public platform::ComObject<ICatRegister>
 {
 public:
@@ -38,24 +56,15 @@ public:
 
     HRESULT STDMETHODCALLTYPE RegisterCategories(ULONG count, CATEGORYINFO info[]) override
     {
-        if (count && !info)
-            return E_POINTER;
-        platform::RegistryTransaction tx;
-        if (tx.status() != ERROR_SUCCESS)
-            return fromRegistry(tx.status());
-        for (ULONG i = 0; i < count; ++i) {
+        return eachInOneUnit(count, info, [](const CATEGORYINFO &one) {
             // A description without its terminator is read no further than the array.
             std::u16string text;
-            for (std::size_t c = 0; c < 127 && info[i].szDescription[c]; ++c)
-                text.push_back(info[i].szDescription[c]);
-            const LONG err = platform::regWriteString(
-                HKEY_CLASSES_ROOT, "Component Categories\\" + platform::guidToString(info[i].catid),
-                lcidName(info[i].lcid).c_str(), platform::fromUtf16(text, CP_UTF8));
-            if (err != ERROR_SUCCESS)
-                return fromRegistry(err);
-        }
-        tx.commit();
-        return S_OK;
+            for (std::size_t c = 0; c < 127 && one.szDescription[c]; ++c)
+                text.push_back(one.szDescription[c]);
+            return platform::regWriteString(
+                HKEY_CLASSES_ROOT, "Component Categories\\" + platform::guidToString(one.catid),
+                lcidName(one.lcid).c_str(), platform::fromUtf16(text, CP_UTF8));
+        });
     }
 
     HRESULT STDMETHODCALLTYPE UnRegisterCategories(ULONG count, CATID catids[]) override
@@ -89,40 +98,24 @@ public:
 private:
     HRESULT addAll(REFCLSID clsid, const char *which, ULONG count, CATID catids[])
     {
-        if (count && !catids)
-            return E_POINTER;
-        platform::RegistryTransaction tx;
-        if (tx.status() != ERROR_SUCCESS)
-            return fromRegistry(tx.status());
-        for (ULONG i = 0; i < count; ++i) {
+        return eachInOneUnit(count, catids, [&](REFCATID catid) {
             HKEY key = nullptr;
-            const std::string path
-                = classKey(clsid, which) + "\\" + platform::guidToString(catids[i]);
+            const std::string path = classKey(clsid, which) + "\\" + platform::guidToString(catid);
             const LONG err = RegCreateKeyA(HKEY_CLASSES_ROOT, path.c_str(), &key);
-            if (err != ERROR_SUCCESS)
-                return fromRegistry(err);
-            RegCloseKey(key);
-        }
-        tx.commit();
-        return S_OK;
+            if (err == ERROR_SUCCESS)
+                RegCloseKey(key);
+            return err;
+        });
     }
 
     template <class PathOf>
     HRESULT removeAll(ULONG count, CATID catids[], PathOf pathOf)
     {
-        if (count && !catids)
-            return E_POINTER;
-        platform::RegistryTransaction tx;
-        if (tx.status() != ERROR_SUCCESS)
-            return fromRegistry(tx.status());
-        for (ULONG i = 0; i < count; ++i) {
-            const LONG err = RegDeleteTreeA(HKEY_CLASSES_ROOT, pathOf(catids[i]).c_str());
+        return eachInOneUnit(count, catids, [&](REFCATID catid) {
+            const LONG err = RegDeleteTreeA(HKEY_CLASSES_ROOT, pathOf(catid).c_str());
             // Already absent is what was asked for.
-            if (err != ERROR_SUCCESS && err != ERROR_FILE_NOT_FOUND)
-                return fromRegistry(err);
-        }
-        tx.commit();
-        return S_OK;
+            return err == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : err;
+        });
     }
 
     HRESULT removeFromClass(REFCLSID clsid, const char *which, ULONG count, CATID catids[])

@@ -206,3 +206,46 @@ extern "C" void CoTaskMemFree(LPVOID pv)
 {
     std::free(pv);
 }
+
+namespace platform {
+
+HRESULT registerServer(const std::string &path, bool unregister, std::string *failedStep)
+{
+    std::string step;
+    HRESULT hr = S_OK;
+    const char *entryName = unregister ? "DllUnregisterServer" : "DllRegisterServer";
+    void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        step = std::string("loading the module (") + dlerror() + ")";
+        hr = CO_E_DLLNOTFOUND;
+    }
+    auto entry = handle ? reinterpret_cast<LPFNREGISTERSERVER>(dlsym(handle, entryName)) : nullptr;
+    if (handle && !entry) {
+        step = std::string(entryName) + " (" + path + " has none)";
+        hr = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+    }
+    if (entry) {
+        const LONG begun = PlatformRegBeginTransaction();
+        if (begun != ERROR_SUCCESS) {
+            step = "opening the registry";
+            hr = HRESULT_FROM_WIN32(begun);
+        } else {
+            hr = entry();
+            // Committed even when the module failed: its result says which of its steps stand.
+            const LONG ended = PlatformRegEndTransaction(TRUE);
+            if (FAILED(hr)) {
+                step = std::string(entryName) + " in " + path;
+            } else if (ended != ERROR_SUCCESS) {
+                step = "writing the registry";
+                hr = HRESULT_FROM_WIN32(ERROR_CANTWRITE);
+            }
+        }
+    }
+    if (handle)
+        dlclose(handle);
+    if (failedStep)
+        *failedStep = FAILED(hr) ? step : std::string();
+    return hr;
+}
+
+} // namespace platform

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The control as a host uses it: registered, created by ProgID in a window of the host's, called
 // through its IDispatch, with a listener object of the host's, against pages served on loopback.
+#include "controltestkit.h"
 #include "pageserver.h"
 #include "platform/creation.h"
 #include "platform/dhtml.h"
@@ -27,6 +28,8 @@ using platform::ComPtr;
 using TestPages::waitFor;
 
 namespace {
+
+using ControlTestKit::Bag;
 
 using tessel::kProgId;
 
@@ -219,50 +222,11 @@ TEST_F(MapControl, ThePageHostFillsTheControlAndShowsOnlyOnInit)
     EXPECT_EQ(r.bottom, 300);
 }
 
-// A host's property bag.
-class Bag : public IPropertyBag
-{
-public:
-    std::map<std::u16string, LONG> values;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override
-    {
-        *ppv = this;
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT *v, void *) override
-    {
-        auto it = values.find(name);
-        if (it == values.end())
-            return E_INVALIDARG;
-        v->vt = VT_I4;
-        v->lVal = it->second;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT *v) override
-    {
-        if (v->vt != VT_I4)
-            return E_INVALIDARG;
-        values[name] = v->lVal;
-        return S_OK;
-    }
-};
-
 TEST_F(MapControl, ItDrawsItsColourAndKeepsOnlyItsVersionStamp)
 {
     ComPtr<IViewObject> view;
     ASSERT_EQ(ax.QueryControl(IID_IViewObject, view.putVoid()), S_OK);
-    const HDC dc = CreateCompatibleDC(nullptr);
-    const HBITMAP bitmap = CreateCompatibleBitmap(dc, 40, 30);
-    SelectObject(dc, bitmap);
-    const RECT bounds{5, 5, 25, 15};
-    ASSERT_EQ(view->Draw(DVASPECT_CONTENT, dc, &bounds), S_OK);
-    EXPECT_EQ(GetPixel(dc, 5, 5), COLORREF(0x00E1D2CF));
-    EXPECT_EQ(GetPixel(dc, 24, 14), COLORREF(0x00E1D2CF));
-    EXPECT_EQ(GetPixel(dc, 25, 15), RGB(0, 0, 0)) << "nothing outside the bounds";
-    DeleteDC(dc);
-    DeleteObject(bitmap);
+    ASSERT_NO_FATAL_FAILURE(ControlTestKit::expectDrawFillsTheBounds(view.get()));
 
     ComPtr<IPersistPropertyBag> persist;
     ASSERT_EQ(ax.QueryControl(IID_IPersistPropertyBag, persist.putVoid()), S_OK);
@@ -273,11 +237,7 @@ TEST_F(MapControl, ItDrawsItsColourAndKeepsOnlyItsVersionStamp)
 
 TEST_F(MapControl, ThePageMayDownloadImagesButNoVideoOrSoundAndNothingFromACache)
 {
-    server.add("/dot.png", TestPages::pngImage(), "image/png");
-    server.add("/clip.webm", std::string(64, 'x'), "video/webm");
-    server.add("/tune.ogg", std::string(64, 'x'), "audio/ogg");
-    server.add("/media.html", "<img src='/dot.png'><video src='/clip.webm' autoplay></video>"
-                              "<audio src='/tune.ogg' autoplay></audio>");
+    TestPages::addMediaPage(server);
     open("/media.html");
     EXPECT_TRUE(server.requested("/dot.png"));
     EXPECT_EQ(server.cacheControl("/media.html"), "no-cache");

@@ -6,6 +6,8 @@
 
 #include "automation.h"
 
+#include <string>
+
 #define CLSCTX_INPROC_SERVER 0x1u
 #define CLSCTX_INPROC_HANDLER 0x2u
 #define CLSCTX_LOCAL_SERVER 0x4u
@@ -43,4 +45,14 @@ typedef HRESULT (*BuiltinClassFactory)(REFIID riid, LPVOID *ppv);
 PLATFORM_EXPORT void registerBuiltinClass(REFCLSID clsid, BuiltinClassFactory factory);
 // How many modules are loaded for classes right now (for tests and tools).
 PLATFORM_EXPORT std::size_t loadedClassModules();
+
+// Loads an in-process module and calls its DllRegisterServer (DllUnregisterServer when
+// unregister is set) inside one registry transaction, so a process that dies half-way leaves the
+// registry as it was; a module's own failure keeps what its successful steps wrote. Returns
+// CO_E_DLLNOTFOUND when the module cannot be loaded, ERROR_PROC_NOT_FOUND (as HRESULT) when it
+// lacks the entry point, the registry's error when the transaction cannot start,
+// ERROR_CANTWRITE (as HRESULT) when the commit fails, otherwise the entry point's result. On
+// failure *failedStep (when given) names the step, e.g. "loading the module (...)".
+PLATFORM_EXPORT HRESULT registerServer(const std::string &path, bool unregister,
+                                       std::string *failedStep = nullptr);
 } // namespace platform

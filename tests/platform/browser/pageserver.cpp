@@ -76,4 +76,13 @@ std::string pngImage()
     return std::string(reinterpret_cast<const char *>(png), sizeof png);
 }
 
+void addMediaPage(PageServer &server)
+{
+    server.add("/dot.png", pngImage(), "image/png");
+    server.add("/clip.webm", std::string(64, 'x'), "video/webm");
+    server.add("/tune.ogg", std::string(64, 'x'), "audio/ogg");
+    server.add("/media.html", "<img src='/dot.png'><video src='/clip.webm' autoplay></video>"
+                              "<audio src='/tune.ogg' autoplay></audio>");
+}
+
 } // namespace TestPages

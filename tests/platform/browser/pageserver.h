@@ -51,6 +51,10 @@ private:
 // A tiny valid PNG, for image requests.
 std::string pngImage();
 
+// "/media.html": a page with an image ("/dot.png"), a video ("/clip.webm") and a sound
+// ("/tune.ogg"), for what a download control lets in.
+void addMediaPage(PageServer &server);
+
 // Pumps the Qt event loop until done() or the time is up; returns done().
 template <typename F>
 bool waitFor(F done, int timeoutMs = 15000);

@@ -2,6 +2,7 @@
 // A small control embedded by ProgID through the container helper: what its window hears, what
 // its host's site sees, drawing, property exchange, the properties verb, and that every
 // reference is given back at the end.
+#include "controltestkit.h"
 #include "platform/framework.h"
 #include "platform/olesite.h"
 #include "platform/propexchange.h"
@@ -18,6 +19,8 @@
 #include <vector>
 
 namespace {
+
+using ControlTestKit::Bag;
 
 PLATFORM_GUID(CLSID_TestCtrl, 0x5A0B1C11, 0x7E21, 0x4C9A, 0x9B, 0x01, 0x10, 0x20, 0x30, 0x40, 0x50,
               0x60);
@@ -96,36 +99,6 @@ IMPLEMENT_DYNCREATE(CTestPage, COlePropertyPage)
 COleObjectFactory g_ctrlFactory(CLSID_TestCtrl, RUNTIME_CLASS(CTestCtrl), FALSE, "NvTest.Ctrl.1");
 COleObjectFactory g_pageFactory(CLSID_TestPage, RUNTIME_CLASS(CTestPage), FALSE, "NvTest.Page.1");
 
-// A host's property bag.
-class Bag : public IPropertyBag
-{
-public:
-    std::map<std::u16string, LONG> values;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **ppv) override
-    {
-        *ppv = this;
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT *v, void *) override
-    {
-        auto it = values.find(name);
-        if (it == values.end())
-            return E_INVALIDARG;
-        v->vt = VT_I4;
-        v->lVal = it->second;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT *v) override
-    {
-        if (v->vt != VT_I4)
-            return E_INVALIDARG;
-        values[name] = v->lVal;
-        return S_OK;
-    }
-};
-
 class ControlTest : public ::testing::Test
 {
 protected:
@@ -188,16 +161,7 @@ TEST_F(ControlTest, OnDrawFillsTheBoundsItIsGiven)
     ASSERT_EQ(ax.Create("NvTest.Ctrl.1", host, CRect(0, 0, 50, 50)), S_OK);
     platform::ComPtr<IViewObject> view;
     ASSERT_EQ(ax.QueryControl(IID_IViewObject, view.putVoid()), S_OK);
-    const HDC dc = CreateCompatibleDC(nullptr);
-    const HBITMAP bitmap = CreateCompatibleBitmap(dc, 40, 30);
-    SelectObject(dc, bitmap);
-    const RECT bounds{5, 5, 25, 15};
-    ASSERT_EQ(view->Draw(DVASPECT_CONTENT, dc, &bounds), S_OK);
-    EXPECT_EQ(GetPixel(dc, 5, 5), COLORREF(0x00E1D2CF));
-    EXPECT_EQ(GetPixel(dc, 24, 14), COLORREF(0x00E1D2CF));
-    EXPECT_EQ(GetPixel(dc, 25, 15), RGB(0, 0, 0)) << "nothing outside the bounds";
-    DeleteDC(dc);
-    DeleteObject(bitmap);
+    ASSERT_NO_FATAL_FAILURE(ControlTestKit::expectDrawFillsTheBounds(view.get()));
 }
 
 TEST_F(ControlTest, PropertyExchangeCarriesTheVersionStampAndDefaults)

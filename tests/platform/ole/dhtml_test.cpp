@@ -415,11 +415,7 @@ TEST_F(DHtmlTest, NoDialogStopsThePageInSilentMode)
 
 TEST_F(DHtmlTest, TheAmbientDownloadControlLetsImagesInAndKeepsMediaAndCachesOut)
 {
-    server.add("/dot.png", TestPages::pngImage(), "image/png");
-    server.add("/clip.webm", std::string(64, 'x'), "video/webm");
-    server.add("/tune.ogg", std::string(64, 'x'), "audio/ogg");
-    server.add("/media.html", "<img src='/dot.png'><video src='/clip.webm' autoplay></video>"
-                              "<audio src='/tune.ogg' autoplay></audio>");
+    TestPages::addMediaPage(server);
     open("/media.html");
     EXPECT_TRUE(server.requested("/dot.png"));
     EXPECT_EQ(server.cacheControl("/media.html"), "no-cache");
