@@ -3,6 +3,8 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace norvane {
@@ -11,6 +13,7 @@ struct LoopbackServer::Impl
 {
     httplib::Server server;
     std::thread thread;
+    std::atomic<bool> listening_done{false};
     int port = 0;
 };
 
@@ -20,9 +23,15 @@ LoopbackServer::LoopbackServer()
 
 LoopbackServer::~LoopbackServer()
 {
-    d->server.stop();
-    if (d->thread.joinable())
-        d->thread.join();
+    if (!d->thread.joinable())
+        return;
+    // stop() reaches only a server that is already listening; a thread that has not got there yet
+    // would listen for ever, so ask until it has left.
+    while (!d->listening_done) {
+        d->server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    d->thread.join();
 }
 
 bool LoopbackServer::mount(const std::string &prefix, const std::string &dir)
@@ -42,7 +51,10 @@ bool LoopbackServer::start()
     d->port = d->server.bind_to_any_port("127.0.0.1");
     if (d->port <= 0)
         return false;
-    d->thread = std::thread([this] { d->server.listen_after_bind(); });
+    d->thread = std::thread([this] {
+        d->server.listen_after_bind();
+        d->listening_done = true;
+    });
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <thread>
 
 namespace TestPages {
@@ -25,12 +26,20 @@ PageServer::PageServer()
         res.set_content(it->second.body, it->second.type.c_str());
     });
     m_port = m_server->bind_to_any_port("127.0.0.1");
-    m_thread = new std::thread([this] { m_server->listen_after_bind(); });
+    m_thread = new std::thread([this] {
+        m_server->listen_after_bind();
+        m_listeningDone = true;
+    });
 }
 
 PageServer::~PageServer()
 {
-    m_server->stop();
+    // stop() reaches only a server that is already listening; a thread that has not got there yet
+    // would listen for ever, so ask until it has left.
+    while (!m_listeningDone) {
+        m_server->stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     m_thread->join();
     delete m_thread;
 }

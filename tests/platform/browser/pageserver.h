@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,7 @@ private:
     QStringList m_requests;
     std::map<std::string, std::string> m_cacheControl;
     std::thread *m_thread = nullptr;
+    std::atomic<bool> m_listeningDone{false};
     int m_port = 0;
 };
 
