@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -266,8 +267,11 @@ TEST_F(MapControl, AboutBoxIsModalAndEndsWithItsOkButton)
                 return w;
         return nullptr;
     };
-    // A person clicks the OK button, the item on the right of the box.
-    QTimer::singleShot(300, [&] {
+    // A person clicks the OK button, the item on the right of the box, once the box is up.
+    // Both timers go with the test: a late one would find its locals gone.
+    QTimer person;
+    person.setInterval(20);
+    QObject::connect(&person, &QTimer::timeout, [&] {
         QWidget *about = visibleAbout();
         if (!about)
             return;
@@ -276,15 +280,20 @@ TEST_F(MapControl, AboutBoxIsModalAndEndsWithItsOkButton)
             if (!ok || item->geometry().x() > ok->geometry().x())
                 ok = item;
         if (ok) {
+            person.stop();
             clicked = true;
             QTest::mouseClick(ok, Qt::LeftButton, {}, ok->rect().center());
         }
     });
+    person.start();
     // Should the box not be found, it is closed all the same so that the test ends.
-    QTimer::singleShot(10000, [&] {
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [&] {
         if (QWidget *about = visibleAbout())
             about->close();
     });
+    giveUp.start(10000);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     VARIANT result;
     VariantInit(&result);
@@ -616,8 +625,16 @@ class Menus : public MapControl, public ::testing::WithParamInterface<MenuCase>
 
 TEST_P(Menus, ARightClickShowsTheEnginesMenuOnlyOverATextField)
 {
-    server.add("/menu.html", "<body style='margin:0'><input style='position:absolute;left:0;"
-                             "top:0;width:200px;height:40px'><p style='margin-top:200px'>text</p>");
+    // The page tells its size as it learns it: a page in a new renderer can finish loading before
+    // that, and a click on a page that still thinks it is empty hits no element.
+    server.add(
+        "/menu.html",
+        "<body style='margin:0'><input style='position:absolute;left:0;"
+        "top:0;width:200px;height:40px'><p style='margin-top:200px'>text</p><script>"
+        "function size() { window.external.MainCall('size', innerWidth + 'x' + innerHeight) }"
+        "addEventListener('resize', size); size();"
+        "addEventListener('contextmenu', function () { window.external.MainCall('menu', '') });"
+        "</script>");
     open("/menu.html");
     QWidget *browser = platform::win::widgetOf(
         GetDlgItem(pageHostOf(ax.ControlWindow()), CDHtmlDialog::kBrowserId));
@@ -625,7 +642,15 @@ TEST_P(Menus, ARightClickShowsTheEnginesMenuOnlyOverATextField)
     auto *view = browser->findChild<QWebEngineView *>();
     ASSERT_NE(view, nullptr);
     ASSERT_TRUE(waitFor([&] { return view->focusProxy() != nullptr; }));
+    const QSize size = view->focusProxy()->size();
+    const Note sized{"size",
+                     QStringLiteral("%1x%2").arg(size.width()).arg(size.height()).toStdString(), 0};
+    ASSERT_TRUE(
+        waitFor([&] { return std::count(rec.notes.begin(), rec.notes.end(), sized) > 0; }, 5000))
+        << sized;
     QTest::mouseClick(view->focusProxy(), Qt::RightButton, {}, GetParam().at);
+    // The page has the click before the engine asks the host about its menu.
+    ASSERT_TRUE(waitFor([&] { return rec.heard("menu"); }));
     QMenu *menu = nullptr;
     waitFor(
         [&] {

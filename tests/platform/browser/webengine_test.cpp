@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QTest>
+#include <QWebEngineView>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -262,10 +263,13 @@ class ContextMenuTest : public EngineTest, public ::testing::WithParamInterface<
 
 TEST_P(ContextMenuTest, TheClientDecidesWhatARightClickShows)
 {
+    // The page tells when a click has reached it: input events and scripts travel to the
+    // renderer by separate ways, so a click still on its way would clear a selection made later.
     server.add("/menu.html",
                "<body style='margin:0'><input id=f style='position:absolute;left:0;top:0;"
                "width:200px;height:40px'><p id=t style='position:absolute;left:0;top:100px'>"
-               "some words here</p></body>");
+               "some words here</p><script>addEventListener('mouseup', function () {"
+               "window.external.Report('up') })</script></body>");
     load("/menu.html");
     const MenuCase &c = GetParam();
     client.showMenu = c.engineMenuWanted;
@@ -274,16 +278,31 @@ TEST_P(ContextMenuTest, TheClientDecidesWhatARightClickShows)
     QWidget *target = engine->widget()->focusProxy();
     ASSERT_NE(target, nullptr);
     const QPoint at = c.kind == MenuKind::Control ? QPoint(20, 20) : QPoint(40, 112);
+    // A page can finish loading before its renderer learns the view's size; a click on a page
+    // that still thinks it is empty hits no element.
+    const QString sized = QStringLiteral("%1x%2").arg(target->width()).arg(target->height());
+    ASSERT_TRUE(waitFor(
+        [&] {
+            engine->runScript({}, "window.external.Report(innerWidth + 'x' + innerHeight)");
+            return client.reports.contains(sized);
+        },
+        5000))
+        << sized.toStdString();
     if (c.selectFirst) {
         // A click gives the page focus; a selection in an unfocused page does not count.
         QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(300, 250));
+        ASSERT_TRUE(waitFor([&] { return client.reports.contains("up"); }, 5000));
         ASSERT_TRUE(waitFor(
             [&] {
                 engine->runScript({}, "document.execCommand('selectAll');"
                                       "if (String(getSelection())) window.external.Report('sel')");
-                return !client.reports.isEmpty();
+                return client.reports.contains("sel");
             },
             5000));
+        // The browser side learns of the selection later still; the menu is asked for there.
+        QWebEnginePage *page = static_cast<QWebEngineView *>(engine->widget())->page();
+        ASSERT_TRUE(
+            waitFor([&] { return page->selectedText().contains("some words here"); }, 5000));
     }
     QTest::mouseClick(target, Qt::RightButton, {}, at);
     ASSERT_TRUE(waitFor([&] { return !client.menus.empty(); }, 5000));

@@ -444,6 +444,20 @@ TEST_P(DHtmlMenuTest, TheSitesAnswerDecidesWhatARightClickShows)
     auto *view = browser->findChild<QWebEngineView *>();
     ASSERT_NE(view, nullptr);
     ASSERT_NE(view->focusProxy(), nullptr);
+    // A page in a new renderer can finish loading before it learns its size; a click on a page
+    // that still thinks it is empty hits no element.
+    ComPtr<IHTMLWindow2> window = topWindow();
+    ASSERT_TRUE(window);
+    const QSize size = view->focusProxy()->size();
+    const std::string sized
+        = QStringLiteral("%1x%2").arg(size.width()).arg(size.height()).toStdString();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            execScript(window.get(), "window.external.Report(innerWidth + 'x' + innerHeight)");
+            return !external.reports.empty() && external.reports.back() == sized;
+        },
+        5000))
+        << sized;
     const MenuCase &c = GetParam();
     QTest::mouseClick(view->focusProxy(), Qt::RightButton, {}, c.at);
     ASSERT_TRUE(waitFor([&] { return !dlg->menus.empty(); }, 5000));
